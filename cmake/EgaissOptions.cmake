@@ -1,0 +1,35 @@
+# Compiler settings shared by every target of the project, in one INTERFACE target.
+add_library(egaiss_options INTERFACE)
+target_compile_features(egaiss_options INTERFACE cxx_std_20)
+
+if(MSVC)
+  target_compile_options(egaiss_options INTERFACE /W4 /utf-8)
+  if(EGAISS_WARNINGS_AS_ERRORS)
+    target_compile_options(egaiss_options INTERFACE /WX)
+  endif()
+else()
+  target_compile_options(egaiss_options INTERFACE -Wall -Wextra -Wpedantic)
+  if(EGAISS_WARNINGS_AS_ERRORS)
+    target_compile_options(egaiss_options INTERFACE -Werror)
+  endif()
+endif()
+
+if(WIN32)
+  target_compile_definitions(egaiss_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                                      _WIN32_WINNT=0x0601)
+endif()
+
+if(EGAISS_SANITIZE STREQUAL "address")
+  target_compile_options(egaiss_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                                  -fno-sanitize-recover=undefined)
+  target_link_options(egaiss_options INTERFACE -fsanitize=address,undefined)
+elseif(EGAISS_SANITIZE STREQUAL "thread")
+  target_compile_options(egaiss_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(egaiss_options INTERFACE -fsanitize=thread)
+endif()
+
+# Each source folder becomes one library made of every .cpp in it; new units need no CMake edit.
+function(egaiss_folder_sources out_var folder)
+  file(GLOB sources CONFIGURE_DEPENDS "${folder}/*.cpp")
+  set(${out_var} ${sources} PARENT_SCOPE)
+endfunction()

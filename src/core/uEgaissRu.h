@@ -1,0 +1,25 @@
+#pragma once
+// Small text helpers over UTF-8 strings. A "character" is a Unicode code point: lengths and cuts
+// count code points and never split one.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace egaiss {
+
+// True when every character's code is at most 127 (true for an empty text).
+bool IsAsciiText(std::string_view text);
+// Each character above code 127 becomes "?", one for one.
+std::string ToAsciiSafe(std::string_view text);
+// Decodes bytes as UTF-8, invalid sequences becoming U+FFFD.
+std::string Utf8ToText(std::string_view bytes);
+
+// Number of characters in a UTF-8 text.
+std::size_t TextLength(std::string_view text);
+// The first `count` characters of a UTF-8 text.
+std::string TextLeft(std::string_view text, std::size_t count);
+
+// Trims every character below code 33 from both ends.
+std::string TrimControl(std::string_view text);
+
+}  // namespace egaiss

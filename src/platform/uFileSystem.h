@@ -1,0 +1,35 @@
+#pragma once
+// File operations whose details differ between systems: sharing modes, private files and
+// replacing a file in one step.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace egaiss::platform {
+
+using TBytes = std::vector<std::uint8_t>;
+
+enum class TFileAccess {
+    faShared,      // readable by others as the system's defaults allow
+    faOwnerOnly,   // only the current user may read it (0600 on POSIX)
+};
+
+// Appends bytes to a file, creating it (and its folder) when missing. Others may read and write
+// the file meanwhile. Raises EFileError.
+void AppendToFile(const std::string& path, const std::string& bytes);
+
+// Creates or truncates the file and writes the bytes. Raises EFileError.
+void WriteWholeFile(const std::string& path, const std::string& bytes, TFileAccess access = TFileAccess::faShared);
+
+// Writes the bytes to a temporary file beside `path` and renames it over `path` in one step, so
+// that a crash leaves either the old or the new file, never half of one. Raises EFileError.
+void WriteFileAtomically(const std::string& path, const std::string& bytes,
+                         TFileAccess access = TFileAccess::faShared);
+
+// Renames `from` over `to`, replacing `to` when it exists, in one step. Raises EFileError.
+void ReplaceFile(const std::string& from, const std::string& to);
+
+// Reads a whole file, shared with writers. Raises EFileError.
+std::string ReadWholeFile(const std::string& path);
+
+}  // namespace egaiss::platform
