@@ -1,13 +1,9 @@
 #pragma once
 // File operations whose details differ between systems: sharing modes, private files and
 // replacing a file in one step.
-#include <cstdint>
 #include <string>
-#include <vector>
 
 namespace egaiss::platform {
-
-using TBytes = std::vector<std::uint8_t>;
 
 enum class TFileAccess {
     faShared,      // readable by others as the system's defaults allow
