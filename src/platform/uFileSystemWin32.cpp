@@ -1,0 +1,107 @@
+#include <windows.h>
+
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include "platform/uErrors.h"
+#include "platform/uFileSystem.h"
+#include "platform/uPath.h"
+#include "platform/uWin32Text.h"
+
+namespace egaiss::platform {
+namespace {
+
+struct THandleCloser {
+    void operator()(HANDLE handle) const {
+        if (handle != INVALID_HANDLE_VALUE && handle != nullptr) CloseHandle(handle);
+    }
+};
+using THandle = std::unique_ptr<void, THandleCloser>;
+
+[[noreturn]] void RaiseFileError(const std::string& action, const std::string& path) {
+    throw EFileError(action + " " + path + ": " + Win32ErrorText(GetLastError()));
+}
+
+void CreateParentFolder(const std::string& path) {
+    const auto parent = Utf8Path(path).parent_path();
+    if (parent.empty()) return;
+    std::error_code ignored;
+    std::filesystem::create_directories(parent, ignored);
+}
+
+THandle OpenForWriting(const std::string& path, DWORD disposition) {
+    CreateParentFolder(path);
+    HANDLE handle = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE | GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) RaiseFileError("Cannot open", path);
+    return THandle(handle);
+}
+
+void WriteAll(HANDLE handle, const std::string& bytes, const std::string& path) {
+    std::size_t offset = 0;
+    while (offset < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - offset, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data() + offset, chunk, &written, nullptr)) RaiseFileError("Cannot write", path);
+        offset += written;
+    }
+}
+
+}  // namespace
+
+void AppendToFile(const std::string& path, const std::string& bytes) {
+    const THandle file = OpenForWriting(path, OPEN_ALWAYS);
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(file.get(), zero, nullptr, FILE_END)) RaiseFileError("Cannot seek", path);
+    WriteAll(file.get(), bytes, path);
+}
+
+// Files in the user's own data folder inherit its ACL, which already keeps other users out.
+void WriteWholeFile(const std::string& path, const std::string& bytes, TFileAccess /*access*/) {
+    const THandle file = OpenForWriting(path, CREATE_ALWAYS);
+    WriteAll(file.get(), bytes, path);
+}
+
+void WriteFileAtomically(const std::string& path, const std::string& bytes, TFileAccess access) {
+    static thread_local std::mt19937 generator{std::random_device{}()};
+    const std::string temporary = path + "." + std::to_string(generator()) + ".tmp";
+    try {
+        {
+            const THandle file = OpenForWriting(temporary, CREATE_NEW);
+            WriteAll(file.get(), bytes, temporary);
+            if (!FlushFileBuffers(file.get())) RaiseFileError("Cannot flush", temporary);
+        }
+        (void)access;
+        ReplaceFile(temporary, path);
+    } catch (...) {
+        DeleteFileW(Utf8ToWide(temporary).c_str());
+        throw;
+    }
+}
+
+void ReplaceFile(const std::string& from, const std::string& to) {
+    if (!MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        RaiseFileError("Cannot replace", to);
+    }
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    const THandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) RaiseFileError("Cannot open", path);
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) RaiseFileError("Cannot read", path);
+        if (got == 0) break;
+        bytes.append(buffer, got);
+    }
+    return bytes;
+}
+
+}  // namespace egaiss::platform
