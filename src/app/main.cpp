@@ -1,13 +1,18 @@
-#include <cstring>
 #include <iostream>
+#include <string>
+#include <vector>
 
-#include "core/uVersion.h"
+#include "app/uCommandLine.h"
+#include "app/uHeadless.h"
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-        std::cout << egaiss::AgentVersion << "\n";
-        return 0;
+    using namespace egaiss;
+    const TCommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (commandLine.Mode) {
+        case TRunMode::rmHeadless:
+        case TRunMode::rmTray:  // the tray window is not built yet: the agent runs headless
+            return RunHeadlessAgent(argc, argv, commandLine.NoUpdate);
+        default:
+            return RunSupportCommand(commandLine, std::cout, std::cerr);
     }
-    std::cout << "Usage: VelmoraEgaissAgent [--version]\n";
-    return 0;
 }

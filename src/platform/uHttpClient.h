@@ -29,9 +29,9 @@ struct THttpFilePart {
 struct THttpRequest {
     THttpMethod Method = THttpMethod::hmGet;
     std::string URL;
-    std::vector<THttpHeader> Headers;      // sent in this order, after the client's own headers
-    TBytes Body;                           // POST of bytes
-    std::optional<THttpFilePart> FilePart; // POST of a multipart form instead of Body
+    std::vector<THttpHeader> Headers;       // sent in this order, after the client's own headers
+    TBytes Body;                            // POST of bytes
+    std::optional<THttpFilePart> FilePart;  // POST of a multipart form instead of Body
 };
 
 struct THttpResponse {
@@ -61,14 +61,20 @@ public:
     void SetFollowRedirects(bool follow);
     // The HTTP layer never decodes bodies; asking it to raises EAgentError.
     void SetAutomaticDecompression(bool enabled);
-    // A header sent with every request of this client (replaces one of the same name).
+    // A header sent with every request of this client (replaces one of the same name). A request
+    // header of the same name takes its place in that request.
     void SetDefaultHeader(const std::string& name, const std::string& value);
+    // Lowers the largest body kept in memory below MaxHttpBodyBytes (tests use it).
+    void SetMaxBodyBytes(std::uint64_t bytes);
 
     // Performs one request. Raises ETransportError when no HTTP answer arrives; an HTTP error
     // status is an answer, not an exception.
     THttpResponse Send(const THttpRequest& request);
 
-    // Like Send, but the body goes to `path` as it arrives instead of into memory.
+    // Like Send, but a 2xx body goes to `path` as it arrives instead of into memory, without a size
+    // limit; any other answer keeps its body in Body (for the error text) and leaves `path` alone.
+    // A transfer that fails midway removes the partial file. Raises EFileError when `path` cannot be
+    // written.
     THttpResponse DownloadToFile(const THttpRequest& request, const std::string& path);
 
 private:

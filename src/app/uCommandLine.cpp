@@ -1,0 +1,101 @@
+#include "app/uCommandLine.h"
+
+#include <cctype>
+#include <ostream>
+
+#include "app/uSupportCommands.h"
+#include "core/uVersion.h"
+
+namespace egaiss {
+namespace {
+
+struct TModeName {
+    const char* Name;
+    TRunMode Mode;
+};
+
+constexpr TModeName ModeNames[] = {
+    {"--headless", TRunMode::rmHeadless}, {"sync", TRunMode::rmSync},         {"diagnose", TRunMode::rmDiagnose},
+    {"config", TRunMode::rmConfig},       {"--version", TRunMode::rmVersion}, {"--help", TRunMode::rmHelp},
+    {"-h", TRunMode::rmHelp},
+};
+
+// "-noupdate" or "/noupdate" in any letter case; two hyphens do not count.
+bool IsNoUpdateSwitch(const std::string& arg) {
+    if (arg.size() != 9 || (arg[0] != '-' && arg[0] != '/')) return false;
+    std::string word = arg.substr(1);
+    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return word == "noupdate";
+}
+
+}  // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    TCommandLine result;
+    bool modeGiven = false;
+    for (const std::string& arg : args) {
+        if (IsNoUpdateSwitch(arg)) {
+            result.NoUpdate = true;
+            continue;
+        }
+        bool known = false;
+        for (const auto& [name, mode] : ModeNames) {
+            if (arg != name) continue;
+            known = true;
+            if (modeGiven) return {TRunMode::rmInvalid, result.NoUpdate, "more than one command: " + arg};
+            result.Mode = mode;
+            modeGiven = true;
+        }
+        if (!known) return {TRunMode::rmInvalid, result.NoUpdate, "unknown argument: " + arg};
+    }
+    return result;
+}
+
+void PrintUsage(std::ostream& out) {
+    out << "Usage: VelmoraEgaissAgent [command] [-noupdate]\n"
+           "\n"
+           "Without a command the agent starts in the tray.\n"
+           "\n"
+           "Commands:\n"
+           "  --headless   run the agent without any window until SIGINT or SIGTERM\n"
+           "  sync         run one sync cycle now; prints OK: or FAILED: and the message\n"
+           "  diagnose     print the UTM diagnosis as JSON\n"
+           "  config       print the effective settings (the secret hidden)\n"
+           "  --version    print the agent version\n"
+           "  --help       print this text\n"
+           "\n"
+           "Switches:\n"
+           "  -noupdate    skip the self-update check at start (also /noupdate)\n"
+           "\n"
+           "Exit codes: 0 success, 1 failure, 2 bad arguments or agent not configured,\n"
+           "3 another agent runs in this folder.\n"
+           "All files (agent.ini, agent.log) live in the executable's folder.\n";
+}
+
+int RunSupportCommand(const TCommandLine& commandLine, std::ostream& out, std::ostream& err) {
+    switch (commandLine.Mode) {
+        case TRunMode::rmVersion:
+            out << AgentVersion << "\n";
+            return ExitOk;
+        case TRunMode::rmHelp:
+            PrintUsage(out);
+            return ExitOk;
+        case TRunMode::rmSync:
+            return RunSyncCommand(out);
+        case TRunMode::rmDiagnose:
+            return RunDiagnoseCommand(out);
+        case TRunMode::rmConfig:
+            return RunConfigCommand(out);
+        case TRunMode::rmInvalid:
+            err << "VelmoraEgaissAgent: " << commandLine.Error << "\n";
+            PrintUsage(err);
+            return ExitUsage;
+        case TRunMode::rmTray:
+        case TRunMode::rmHeadless:
+            break;
+    }
+    err << "VelmoraEgaissAgent: not a support command\n";
+    return ExitUsage;
+}
+
+}  // namespace egaiss

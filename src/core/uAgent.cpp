@@ -1,0 +1,239 @@
+#include "core/uAgent.h"
+
+#include <QMetaObject>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "core/uEgaissLog.h"
+#include "core/uVersion.h"
+#include "platform/uErrors.h"
+
+namespace egaiss {
+
+// Counts the job threads and hands their completions to the agent while it lives. A job that
+// ends after the agent is gone drops its completion instead of touching freed state.
+class TJobTracker {
+public:
+    explicit TJobTracker(QObject* target) : FTarget(target) {}
+
+    void JobStarted() {
+        const std::lock_guard lock(FMutex);
+        ++FRunning;
+    }
+
+    template <typename TStep>
+    void JobFinished(TStep step) {
+        const std::lock_guard lock(FMutex);
+        if (FTarget != nullptr) QMetaObject::invokeMethod(FTarget, std::move(step), Qt::QueuedConnection);
+        --FRunning;
+        FIdle.notify_all();
+    }
+
+    void Detach() {
+        const std::lock_guard lock(FMutex);
+        FTarget = nullptr;
+    }
+
+    bool WaitIdle(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(FMutex);
+        return FIdle.wait_for(lock, timeout, [this] { return FRunning == 0; });
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FIdle;
+    QObject* FTarget;
+    int FRunning = 0;
+};
+
+namespace {
+
+void StartDetachedThread(std::function<void()> body) { std::thread(std::move(body)).detach(); }
+
+}  // namespace
+
+// Starts `work` on a thread of its own; the completion step it returns runs later on the agent's
+// thread.
+template <typename TWork>
+void TAgent::StartJob(TWork work) {
+    FJobs->JobStarted();
+    FOptions.StartThread([jobs = FJobs, work = std::move(work)]() mutable { jobs->JobFinished(work()); });
+}
+
+TAgent::TAgent(TAgentServices& services, TAgentWindow* window, TAgentOptions options)
+    : FServices(services), FWindow(window), FOptions(std::move(options)), FJobs(std::make_shared<TJobTracker>(this)) {
+    if (!FOptions.StartThread) FOptions.StartThread = StartDetachedThread;
+    FTimerSync.setInterval(1000);
+    FTimerCommand.setInterval(PingSeconds * FOptions.MillisPerSecond);
+    FTimerPing.setInterval(PingSeconds * FOptions.MillisPerSecond);
+    connect(&FTimerSync, &QTimer::timeout, this, &TAgent::DoSyncAsync);
+    connect(&FTimerCommand, &QTimer::timeout, this, &TAgent::PollCommand);
+    connect(&FTimerPing, &QTimer::timeout, this, &TAgent::DoDiagnosisPingAsync);
+}
+
+TAgent::~TAgent() { FJobs->Detach(); }
+
+void TAgent::Start() {
+    FCfg = FServices.LoadConfig();
+    FWasConfigured = FCfg.IsComplete();
+    FServices.ApplyAutostart(FCfg);
+    LogInfo(std::string("Agent started v") + AgentVersion);
+    LogEnvironment();
+
+    try {
+        LogStep("Startup.EnsureConfig");
+        EnsureConfig();
+        FCfg = FServices.LoadConfig();
+        ApplySyncInterval();
+        LogStep("Startup.UpdateTray");
+        UpdateTray();
+        LogStep("Startup.RefreshLog");
+        RefreshLogIfShown();
+    } catch (const std::exception& error) {
+        LogException("Startup.after_env", error);
+    }
+
+    if (!FCfg.IsComplete()) {
+        FStatus.StatusOK = false;
+        FStatus.StatusText = "Scales only (EGAIS not configured)";
+        UpdateTray();
+        if (FWindow != nullptr) FWindow->ShowMainWindow();
+        return;
+    }
+
+    LogStep("Startup.self_update");
+    try {
+        if (FServices.CheckForUpdate(FCfg)) {
+            emit exitRequested();
+            return;
+        }
+    } catch (const std::exception& error) {
+        LogException("Self-update aborted", error);
+    }
+    EnableSyncTimers(true);
+    LogStep("Startup.first_sync");
+    DoSyncAsync();
+    DoDiagnosisPingAsync();
+    if (FWindow != nullptr) {
+        if (FWasConfigured) FWindow->HideToTray();
+        else FWindow->ShowMainWindow();
+    }
+}
+
+void TAgent::EnsureConfig() {
+    if (FCfg.IsComplete()) return;
+    if (FWindow != nullptr && FWindow->EditConfig(FCfg)) {
+        FCfg = FServices.LoadConfig();
+    } else {
+        LogInfo("EGAIS setup skipped (scales-only mode)");
+    }
+}
+
+void TAgent::ApplySyncInterval() {
+    if (FCfg.PollSeconds < 60) FCfg.PollSeconds = 300;
+    FTimerSync.setInterval(FCfg.PollSeconds * FOptions.MillisPerSecond);
+    FTimerCommand.setInterval(FCfg.PollSeconds * FOptions.MillisPerSecond);
+}
+
+void TAgent::EnableSyncTimers(bool enabled) {
+    for (QTimer* timer : {&FTimerSync, &FTimerCommand, &FTimerPing}) {
+        if (enabled) timer->start();
+        else timer->stop();
+    }
+}
+
+void TAgent::SetSyncPaused(bool paused) {
+    *FSyncPaused = paused;
+    if (paused || FCfg.IsComplete()) EnableSyncTimers(!paused);
+}
+
+void TAgent::SettingsSaved() {
+    FCfg = FServices.LoadConfig();
+    ApplySyncInterval();
+    if (FCfg.IsComplete()) {
+        EnableSyncTimers(true);
+        DoSyncAsync();
+        DoDiagnosisPingAsync();
+    } else {
+        EnableSyncTimers(false);
+        FStatus.StatusOK = false;
+        FStatus.StatusText = "Scales only (EGAIS not configured)";
+    }
+    UpdateTray();
+    if (FWindow != nullptr) FWindow->RefreshLog();
+}
+
+void TAgent::DoSyncAsync() {
+    if (!FCfg.IsComplete() || *FSyncPaused || FSyncBusy) return;
+    FSyncBusy = true;
+    // The thread gets copies and shared flags only: it may outlive the agent.
+    StartJob([this, services = &FServices, paused = FSyncPaused, cfg = FCfg]() -> std::function<void()> {
+        // The pause may have come between the tick and this thread's start.
+        if (*paused) return [this] { FSyncBusy = false; };
+        TSyncOutcome outcome;
+        try {
+            LogStep("Sync.thread_enter");
+            outcome = services->RunSync(cfg);
+            LogStep("Sync.thread_leave", std::string(outcome.OK ? "True" : "False") + " " + outcome.Msg);
+        } catch (const std::exception& error) {
+            outcome = {false, error.what()};
+            LogException("Sync thread", error);
+        }
+        return [this, outcome] { FinishSync(outcome.OK, outcome.Msg); };
+    });
+}
+
+void TAgent::FinishSync(bool ok, const std::string& msg) {
+    FStatus.StatusOK = ok;
+    FStatus.StatusText = msg;
+    FStatus.LastSyncAt = std::chrono::system_clock::now();
+    FSyncBusy = false;
+    UpdateTray();
+    RefreshLogIfShown();
+}
+
+void TAgent::DoDiagnosisPingAsync() {
+    if (!FCfg.IsComplete() || *FSyncPaused || FDiagnosisBusy) return;
+    FDiagnosisBusy = true;
+    const std::string lastError = FStatus.StatusOK ? std::string() : FStatus.StatusText;
+    StartJob([this, services = &FServices, cfg = FCfg, lastError]() -> std::function<void()> {
+        try {
+            const TDiagnosisReport report = services->DiagnosisPing(cfg, lastError);
+            if (!report.FsrarId.empty()) {
+                LogInfo("Diagnosis FSRAR_ID=" + report.FsrarId);
+            } else if (!report.ErrorText.empty()) {
+                LogError("Diagnosis: " + report.ErrorText);
+            }
+        } catch (const std::exception& error) {
+            LogError(std::string("Server: ") + error.what());
+        }
+        return [this] { FDiagnosisBusy = false; };
+    });
+}
+
+void TAgent::PollCommand() {
+    if (!FCfg.IsComplete() || *FSyncPaused || FSyncBusy) return;
+    try {
+        if (FServices.PollSyncCommand(FCfg)) {
+            LogInfo("Sync requested from server");
+            DoSyncAsync();
+        }
+    } catch (const std::exception& error) {
+        LogError(std::string("Server: ") + error.what());
+    }
+}
+
+void TAgent::UpdateTray() {
+    emit statusChanged();
+    if (FWindow != nullptr) FWindow->StatusChanged();
+}
+
+void TAgent::RefreshLogIfShown() {
+    if (FWindow != nullptr && FWindow->IsShown()) FWindow->RefreshLog();
+}
+
+bool TAgent::WaitForJobs(std::chrono::milliseconds timeout) { return FJobs->WaitIdle(timeout); }
+
+}  // namespace egaiss

@@ -1,0 +1,105 @@
+#pragma once
+// The agent's scheduler: start-up, the sync, command and ping timers, the busy and pause flags,
+// the background jobs and the status. The tray window and headless mode both run on it.
+#include <QObject>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/uAgentServices.h"
+#include "core/uAgentStatus.h"
+#include "core/uEgaissConfig.h"
+
+namespace egaiss {
+
+// What a window adds to the agent; headless mode runs without one.
+class TAgentWindow {
+public:
+    virtual ~TAgentWindow() = default;
+    // The settings dialog: true when the user saved settings (the file is written, cfg reloaded).
+    virtual bool EditConfig(TEgaissConfig& cfg) = 0;
+    // The status changed: tray hint, status menu item and label are redrawn from the agent.
+    virtual void StatusChanged() = 0;
+    virtual void ShowMainWindow() = 0;
+    virtual void HideToTray() = 0;
+    virtual bool IsShown() const = 0;
+    virtual void RefreshLog() = 0;
+};
+
+struct TAgentOptions {
+    // Timer intervals are given in seconds; tests shrink a second to a few milliseconds.
+    int MillisPerSecond = 1000;
+    // Runs a job body on a new thread; tests replace it to decide when a job's thread starts.
+    std::function<void(std::function<void()>)> StartThread;
+};
+
+class TJobTracker;
+
+class TAgent : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int PingSeconds = 300;
+
+    TAgent(TAgentServices& services, TAgentWindow* window = nullptr, TAgentOptions options = {});
+    ~TAgent() override;
+
+    // The start-up sequence. Emits exitRequested when a self-update took over.
+    void Start();
+
+    void SetSyncPaused(bool paused);
+    void DoSyncAsync();
+    void DoDiagnosisPingAsync();
+    void PollCommand();
+    // After the settings dialog saved: reload, re-time, start or stop syncing.
+    void SettingsSaved();
+
+    // Waits until no job thread runs any more, at most `timeout`; true when none runs.
+    bool WaitForJobs(std::chrono::milliseconds timeout);
+
+    const TEgaissConfig& Config() const { return FCfg; }
+    const TAgentStatus& Status() const { return FStatus; }
+    bool SyncBusy() const { return FSyncBusy; }
+    bool DiagnosisBusy() const { return FDiagnosisBusy; }
+    bool SyncPaused() const { return *FSyncPaused; }
+    bool WasConfigured() const { return FWasConfigured; }
+    const QTimer& SyncTimer() const { return FTimerSync; }
+    const QTimer& CommandTimer() const { return FTimerCommand; }
+    const QTimer& PingTimer() const { return FTimerPing; }
+
+signals:
+    void exitRequested();
+    void statusChanged();
+
+private:
+    void EnsureConfig();
+    void ApplySyncInterval();
+    void EnableSyncTimers(bool enabled);
+    void FinishSync(bool ok, const std::string& msg);
+    void UpdateTray();
+    void RefreshLogIfShown();
+    template <typename TWork>
+    void StartJob(TWork work);
+
+    TAgentServices& FServices;
+    TAgentWindow* FWindow;
+    TAgentOptions FOptions;
+    std::shared_ptr<TJobTracker> FJobs;
+
+    TEgaissConfig FCfg;
+    TAgentStatus FStatus;
+    bool FWasConfigured = false;
+    bool FSyncBusy = false;
+    bool FDiagnosisBusy = false;
+    // Read by a starting sync thread, which may outlive the agent: shared and atomic.
+    std::shared_ptr<std::atomic<bool>> FSyncPaused = std::make_shared<std::atomic<bool>>(false);
+
+    QTimer FTimerSync;
+    QTimer FTimerCommand;
+    QTimer FTimerPing;
+};
+
+}  // namespace egaiss

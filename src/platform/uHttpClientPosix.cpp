@@ -1,0 +1,451 @@
+// libcurl behind THttpClient. One easy handle lives as long as the client, so its connection cache
+// keeps the connection alive between requests; each request resets the options and sets them anew.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/uErrors.h"
+#include "platform/uHttpClient.h"
+#include "platform/uHttpClientShared.h"
+
+namespace egaiss::platform {
+namespace {
+
+using namespace httpdetail;
+using TClock = std::chrono::steady_clock;
+
+void EnsureCurlInitialised() {
+    // Function-local static: initialised exactly once even when clients start on several threads.
+    static const CURLcode initResult = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (initResult != CURLE_OK) {
+        throw ETransportError(std::string("libcurl initialisation failed: ") +
+                              curl_easy_strerror(initResult));
+    }
+}
+
+struct TCurlEasyFree {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct TCurlSlistFree {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+struct TCurlMimeFree {
+    void operator()(curl_mime* mime) const { curl_mime_free(mime); }
+};
+struct TCurlUrlFree {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct TCurlTextFree {
+    void operator()(char* text) const { curl_free(text); }
+};
+struct TFileClose {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+using TCurlEasy = std::unique_ptr<CURL, TCurlEasyFree>;
+using TCurlSlist = std::unique_ptr<curl_slist, TCurlSlistFree>;
+using TCurlMime = std::unique_ptr<curl_mime, TCurlMimeFree>;
+
+long long MillisecondsSince(TClock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
+}
+
+bool IsSuccessStatus(int code) {
+    return code >= 200 && code <= 299;
+}
+
+// State of one transfer as curl's callbacks see it.
+struct TTransfer {
+    THttpResponse Response;
+    std::uint64_t MaxBodyBytes = MaxHttpBodyBytes;
+    int ResponseTimeoutMs = 0;
+
+    const std::string* FilePath = nullptr;  // set for DownloadToFile
+    std::unique_ptr<std::FILE, TFileClose> File;
+    std::string FileError;
+
+    bool Sending = false;  // connected; the request is on its way or the answer is awaited
+    bool TimedOut = false;
+    bool BodyTooLarge = false;
+    TClock::time_point Started = TClock::now();
+    TClock::time_point LastActivity = Started;
+    curl_off_t LastUploaded = 0;
+    std::uint64_t Received = 0;
+
+    void Touch() { LastActivity = TClock::now(); }
+    bool BodyGoesToFile() const { return FilePath != nullptr && IsSuccessStatus(Response.StatusCode); }
+
+    bool OpenFile() {
+        if (File) return true;
+        File.reset(std::fopen(FilePath->c_str(), "wb"));
+        if (!File) FileError = "Cannot create file " + *FilePath + ": " + std::strerror(errno);
+        return static_cast<bool>(File);
+    }
+};
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& transfer = *static_cast<TTransfer*>(user);
+    const std::size_t length = size * count;
+    const std::string_view line(data, length);
+    transfer.Touch();
+
+    int code = 0;
+    std::string reason;
+    if (ParseStatusLine(line, code, reason)) {
+        // Each response of a redirect chain (and each interim 1xx) starts afresh.
+        transfer.Response.StatusCode = code;
+        transfer.Response.ReasonPhrase = std::move(reason);
+        transfer.Response.Headers.clear();
+        transfer.Response.Body.clear();
+        transfer.Received = 0;
+        return length;
+    }
+    if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+        const std::string_view more = TrimBlanks(line);
+        if (!more.empty() && !transfer.Response.Headers.empty()) {
+            transfer.Response.Headers.back().Value += ' ';
+            transfer.Response.Headers.back().Value += more;
+        }
+        return length;
+    }
+    THttpHeader header;
+    if (!ParseHeaderLine(line, header)) return length;
+    if (SameNameAscii(header.Name, "Content-Length") && !transfer.BodyGoesToFile()) {
+        char* end = nullptr;
+        const unsigned long long announced = std::strtoull(header.Value.c_str(), &end, 10);
+        if (end != header.Value.c_str() && announced > transfer.MaxBodyBytes) {
+            transfer.BodyTooLarge = true;
+            return 0;
+        }
+    }
+    transfer.Response.Headers.push_back(std::move(header));
+    return length;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& transfer = *static_cast<TTransfer*>(user);
+    const std::size_t length = size * count;
+    transfer.Touch();
+    transfer.Received += length;
+    if (transfer.BodyGoesToFile()) {
+        if (!transfer.OpenFile()) return 0;
+        if (std::fwrite(data, 1, length, transfer.File.get()) != length) {
+            transfer.FileError = "Cannot write file " + *transfer.FilePath + ": " + std::strerror(errno);
+            return 0;
+        }
+        return length;
+    }
+    TBytes& body = transfer.Response.Body;
+    if (body.size() + length > transfer.MaxBodyBytes) {
+        transfer.BodyTooLarge = true;
+        return 0;
+    }
+    if (body.size() + length > body.capacity()) {
+        // Grow by doubling, but never reserve past the limit.
+        const std::size_t wanted = std::max(body.capacity() * 2, body.size() + length);
+        body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, transfer.MaxBodyBytes)));
+    }
+    body.insert(body.end(), data, data + length);
+    return length;
+}
+
+int OnConnected(void* user, char*, char*, int, int) {
+    auto& transfer = *static_cast<TTransfer*>(user);
+    transfer.Sending = true;
+    transfer.Touch();
+    return CURL_PREREQFUNC_OK;
+}
+
+// Called at least about once a second while the transfer runs: enforces the response time-out as
+// silence since the last byte moved, so a slow but steady body is never cut off.
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+    auto& transfer = *static_cast<TTransfer*>(user);
+    if (!transfer.Sending || transfer.ResponseTimeoutMs <= 0) return 0;
+    if (uploaded != transfer.LastUploaded) {
+        transfer.LastUploaded = uploaded;
+        transfer.Touch();
+        return 0;
+    }
+    if (MillisecondsSince(transfer.LastActivity) >= transfer.ResponseTimeoutMs) {
+        transfer.TimedOut = true;
+        return 1;
+    }
+    return 0;
+}
+
+// "Failed to connect to <host> port <port>" for the URL curl last tried.
+std::string ConnectTarget(CURL* handle, const std::string& fallbackURL) {
+    char* effective = nullptr;
+    curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective);
+    const std::string url = effective != nullptr ? effective : fallbackURL;
+    const std::unique_ptr<CURLU, TCurlUrlFree> parsed(curl_url());
+    char* host = nullptr;
+    char* port = nullptr;
+    if (parsed && curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl_url_get(parsed.get(), CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+        const std::unique_ptr<char, TCurlTextFree> hostText(host);
+        const std::unique_ptr<char, TCurlTextFree> portText(port);
+        return "Failed to connect to " + std::string(host) + " port " + port;
+    }
+    curl_free(host);
+    curl_free(port);
+    return "Failed to connect to " + url;
+}
+
+// curl writes "Connection refused", "Connection reset by peer" and the like; callers look for the
+// word in lower case.
+std::string LowerConnectionWord(std::string text) {
+    for (std::size_t at = text.find("Connection"); at != std::string::npos;
+         at = text.find("Connection", at)) {
+        text[at] = 'c';
+    }
+    return text;
+}
+
+std::string NoProxyList() {
+    // Loopback never goes through a proxy (the UTM is local), whatever the environment says.
+    std::string list = "127.0.0.1,localhost,::1";
+    for (const char* name : {"no_proxy", "NO_PROXY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            list += ',';
+            list += value;
+            break;
+        }
+    }
+    return list;
+}
+
+}  // namespace
+
+struct THttpClient::TImpl {
+    TCurlEasy Handle;
+    char ErrorText[CURL_ERROR_SIZE] = {};
+    int ConnectTimeoutMs = 60000;
+    int ResponseTimeoutMs = 30000;
+    bool FollowRedirects = true;
+    std::uint64_t MaxBodyBytes = MaxHttpBodyBytes;
+    std::vector<THttpHeader> DefaultHeaders;
+
+    TImpl() {
+        EnsureCurlInitialised();
+        Handle.reset(curl_easy_init());
+        if (!Handle) throw ETransportError("libcurl could not create a transfer handle");
+    }
+
+    THttpResponse Perform(const THttpRequest& request, const std::string* filePath);
+
+private:
+    [[noreturn]] void RaiseFailure(CURLcode code, const TTransfer& transfer, const std::string& url);
+};
+
+THttpResponse THttpClient::TImpl::Perform(const THttpRequest& request, const std::string* filePath) {
+    CURL* handle = Handle.get();
+    // Forgets the previous request's options, keeps the connection cache.
+    curl_easy_reset(handle);
+    ErrorText[0] = '\0';
+
+    const std::vector<THttpHeader> headers = MergeHeaders(DefaultHeaders, request.Headers);
+    const auto hasHeader = [&](std::string_view name) {
+        return std::any_of(headers.begin(), headers.end(),
+                           [&](const THttpHeader& header) { return SameNameAscii(header.Name, name); });
+    };
+    TCurlSlist headerList;
+    const auto addHeaderLine = [&](const std::string& line) {
+        curl_slist* grown = curl_slist_append(headerList.get(), line.c_str());
+        if (grown == nullptr) throw ETransportError("Out of memory building HTTP headers");
+        static_cast<void>(headerList.release());
+        headerList.reset(grown);
+    };
+    for (const auto& header : headers) {
+        // "Name;" is curl's way of sending a header with an empty value.
+        addHeaderLine(header.Value.empty() ? header.Name + ";" : header.Name + ": " + header.Value);
+    }
+    // Suppress what curl would add on its own: the client sends only what it was asked to.
+    if (!hasHeader("Accept")) addHeaderLine("Accept:");
+    if (!hasHeader("Expect")) addHeaderLine("Expect:");
+    if (request.Method == THttpMethod::hmPost && !request.FilePart && !hasHeader("Content-Type")) {
+        addHeaderLine("Content-Type:");
+    }
+
+    TTransfer transfer;
+    transfer.MaxBodyBytes = MaxBodyBytes;
+    transfer.ResponseTimeoutMs = ResponseTimeoutMs;
+    transfer.FilePath = filePath;
+
+    const std::string noProxy = NoProxyList();
+    curl_easy_setopt(handle, CURLOPT_URL, request.URL.c_str());
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, ErrorText);
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_NOPROXY, noProxy.c_str());
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+    // Bodies arrive exactly as sent; the agent inflates by itself where it wants to.
+    curl_easy_setopt(handle, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(ConnectTimeoutMs, 0)));
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, FollowRedirects ? 1L : 0L);
+    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &OnBody);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &OnConnected);
+    curl_easy_setopt(handle, CURLOPT_PREREQDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+
+    TCurlMime mime;
+    switch (request.Method) {
+        case THttpMethod::hmGet:
+            curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
+            break;
+        case THttpMethod::hmDelete:
+            curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, "DELETE");
+            break;
+        case THttpMethod::hmPost:
+            if (request.FilePart) {
+                const THttpFilePart& part = *request.FilePart;
+                mime.reset(curl_mime_init(handle));
+                curl_mimepart* field = mime ? curl_mime_addpart(mime.get()) : nullptr;
+                if (field == nullptr) throw ETransportError("Out of memory building a multipart form");
+                curl_mime_name(field, part.FieldName.c_str());
+                curl_mime_filename(field, part.FileName.c_str());
+                if (!part.ContentType.empty()) curl_mime_type(field, part.ContentType.c_str());
+                curl_mime_data(field, reinterpret_cast<const char*>(part.Bytes.data()), part.Bytes.size());
+                curl_easy_setopt(handle, CURLOPT_MIMEPOST, mime.get());
+            } else {
+                static const char empty[] = "";
+                curl_easy_setopt(handle, CURLOPT_POST, 1L);
+                curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE,
+                                 static_cast<curl_off_t>(request.Body.size()));
+                curl_easy_setopt(
+                    handle, CURLOPT_POSTFIELDS,
+                    request.Body.empty() ? empty : reinterpret_cast<const char*>(request.Body.data()));
+            }
+            break;
+    }
+
+    transfer.Started = TClock::now();
+    transfer.LastActivity = transfer.Started;
+    const CURLcode code = curl_easy_perform(handle);
+    // No pointer into this frame may outlive it inside the handle.
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(handle, CURLOPT_MIMEPOST, nullptr);
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);
+
+    if (code == CURLE_OK && filePath != nullptr && IsSuccessStatus(transfer.Response.StatusCode)) {
+        if (!transfer.OpenFile()) throw EFileError(transfer.FileError);
+        std::FILE* file = transfer.File.release();
+        if (std::fclose(file) != 0) {
+            const std::string reason = std::strerror(errno);
+            std::remove(filePath->c_str());
+            throw EFileError("Cannot write file " + *filePath + ": " + reason);
+        }
+    }
+    if (code != CURLE_OK) {
+        if (transfer.File) {
+            transfer.File.reset();
+            std::remove(filePath->c_str());
+        }
+        RaiseFailure(code, transfer, request.URL);
+    }
+
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    if (status != 0) transfer.Response.StatusCode = static_cast<int>(status);
+    return std::move(transfer.Response);
+}
+
+void THttpClient::TImpl::RaiseFailure(CURLcode code, const TTransfer& transfer, const std::string& url) {
+    if (transfer.BodyTooLarge) throw ETransportError(BodyTooLargeMessage(transfer.MaxBodyBytes));
+    if (!transfer.FileError.empty()) throw EFileError(transfer.FileError);
+    const auto timedOutText = [&] {
+        return "Operation timed out after " + std::to_string(MillisecondsSince(transfer.LastActivity)) +
+               " ms with " + std::to_string(transfer.Received) + " bytes received";
+    };
+    if (transfer.TimedOut) throw ETransportError(timedOutText());
+
+    CURL* handle = Handle.get();
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            throw ETransportError(ConnectTarget(handle, url) +
+                                  ": connection failed (could not resolve host)");
+        case CURLE_COULDNT_CONNECT: {
+            long osError = 0;
+            curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &osError);
+            if (osError == ECONNREFUSED)
+                throw ETransportError(ConnectTarget(handle, url) + ": connection refused");
+            const std::string reason = osError != 0 ? std::strerror(static_cast<int>(osError))
+                                                    : std::string(curl_easy_strerror(code));
+            throw ETransportError(ConnectTarget(handle, url) + ": connection failed (" + reason + ")");
+        }
+        case CURLE_OPERATION_TIMEDOUT:
+            if (!transfer.Sending) {
+                throw ETransportError(ConnectTarget(handle, url) + ": connection timed out after " +
+                                      std::to_string(MillisecondsSince(transfer.Started)) + " ms");
+            }
+            throw ETransportError(timedOutText());
+        default: {
+            std::string text = ErrorText[0] != '\0' ? std::string(ErrorText) : curl_easy_strerror(code);
+            throw ETransportError(LowerConnectionWord(std::move(text)));
+        }
+    }
+}
+
+THttpClient::THttpClient() : FImpl(std::make_unique<TImpl>()) {}
+THttpClient::~THttpClient() = default;
+
+void THttpClient::SetConnectTimeoutMs(int milliseconds) {
+    FImpl->ConnectTimeoutMs = milliseconds;
+}
+void THttpClient::SetResponseTimeoutMs(int milliseconds) {
+    FImpl->ResponseTimeoutMs = milliseconds;
+}
+void THttpClient::SetFollowRedirects(bool follow) {
+    FImpl->FollowRedirects = follow;
+}
+
+void THttpClient::SetAutomaticDecompression(bool enabled) {
+    if (enabled) throw EAgentError("Automatic decompression is not supported");
+}
+
+void THttpClient::SetDefaultHeader(const std::string& name, const std::string& value) {
+    const THttpHeader header{name, value};
+    CheckHeader(header);
+    for (auto& existing : FImpl->DefaultHeaders) {
+        if (SameNameAscii(existing.Name, name)) {
+            existing.Value = value;
+            return;
+        }
+    }
+    FImpl->DefaultHeaders.push_back(header);
+}
+
+void THttpClient::SetMaxBodyBytes(std::uint64_t bytes) {
+    FImpl->MaxBodyBytes = std::min(bytes, MaxHttpBodyBytes);
+}
+
+THttpResponse THttpClient::Send(const THttpRequest& request) {
+    return FImpl->Perform(request, nullptr);
+}
+
+THttpResponse THttpClient::DownloadToFile(const THttpRequest& request, const std::string& path) {
+    return FImpl->Perform(request, &path);
+}
+
+}  // namespace egaiss::platform

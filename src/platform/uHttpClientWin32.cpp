@@ -1,0 +1,394 @@
+// WinHTTP behind THttpClient. The session handle lives as long as the client; WinHTTP pools
+// connections per session, so consecutive requests reuse the connection. WinHTTP never decodes a
+// content encoding unless asked to, and the agent never asks.
+#include <windows.h>
+#include <winhttp.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "platform/uErrors.h"
+#include "platform/uHttpClient.h"
+#include "platform/uHttpClientShared.h"
+#include "platform/uPath.h"
+#include "platform/uWin32Text.h"
+
+namespace egaiss::platform {
+namespace {
+
+using namespace httpdetail;
+using TClock = std::chrono::steady_clock;
+
+constexpr DWORD ReadChunkBytes = 64 * 1024;
+
+struct TInternetClose {
+    void operator()(void* handle) const { WinHttpCloseHandle(handle); }
+};
+using TInternet = std::unique_ptr<void, TInternetClose>;
+
+long long MillisecondsSince(TClock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
+}
+
+bool IsSuccessStatus(int code) {
+    return code >= 200 && code <= 299;
+}
+
+std::string LowerConnectionWord(std::string text) {
+    for (std::size_t at = text.find("Connection"); at != std::string::npos;
+         at = text.find("Connection", at)) {
+        text[at] = 'c';
+    }
+    return text;
+}
+
+// WinHTTP's own error codes are described by winhttp.dll, not by the system table.
+std::string WinHttpErrorText(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
+                                            FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        GetModuleHandleW(L"winhttp.dll"), code, 0,
+                                        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text(buffer != nullptr ? buffer : L"", length);
+    if (buffer != nullptr) LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.pop_back();
+    if (text.empty()) return "WinHTTP error " + std::to_string(code);
+    return LowerConnectionWord(WideToUtf8(text));
+}
+
+bool QueryHeaderText(HINTERNET request, DWORD infoLevel, std::wstring& text) {
+    DWORD size = 0;
+    WinHttpQueryHeaders(request, infoLevel, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                        WINHTTP_NO_HEADER_INDEX);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return false;
+    std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
+    if (!WinHttpQueryHeaders(request, infoLevel, WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(), &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return false;
+    }
+    buffer.resize(size / sizeof(wchar_t));
+    text = std::move(buffer);
+    return true;
+}
+
+// A quoted-string parameter of Content-Disposition must not end early or break the line.
+std::string QuotedFormValue(const std::string& value) {
+    std::string quoted;
+    for (const char c : value) {
+        if (c == '"') {
+            quoted += "%22";
+        } else if (c != '\r' && c != '\n') {
+            quoted += c;
+        }
+    }
+    return quoted;
+}
+
+std::string NewBoundary() {
+    std::random_device random;
+    char text[48];
+    std::snprintf(text, sizeof text, "----EgaissFormBoundary%08x%08x", random(), random());
+    return text;
+}
+
+TBytes MultipartBody(const THttpFilePart& part, const std::string& boundary) {
+    std::string head = "--" + boundary + "\r\n";
+    head += "Content-Disposition: form-data; name=\"" + QuotedFormValue(part.FieldName) + "\"; filename=\"" +
+            QuotedFormValue(part.FileName) + "\"\r\n";
+    head += "Content-Type: " +
+            (part.ContentType.empty() ? std::string("application/octet-stream") : part.ContentType) +
+            "\r\n\r\n";
+    const std::string tail = "\r\n--" + boundary + "--\r\n";
+    TBytes body;
+    body.reserve(head.size() + part.Bytes.size() + tail.size());
+    body.insert(body.end(), head.begin(), head.end());
+    body.insert(body.end(), part.Bytes.begin(), part.Bytes.end());
+    body.insert(body.end(), tail.begin(), tail.end());
+    return body;
+}
+
+// The body's destination: memory up to a limit, or a file for a successful download.
+class TBodySink {
+public:
+    TBodySink(THttpResponse& response, std::uint64_t limit, const std::string* path)
+        : FResponse(response), FLimit(limit), FPath(path) {}
+
+    ~TBodySink() {
+        if (FFile.is_open()) {
+            FFile.close();
+            std::error_code ignored;
+            std::filesystem::remove(Utf8Path(*FPath), ignored);
+        }
+    }
+
+    bool ToFile() const { return FPath != nullptr && IsSuccessStatus(FResponse.StatusCode); }
+
+    void Append(const std::uint8_t* data, std::size_t length) {
+        if (ToFile()) {
+            Open();
+            FFile.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
+            if (!FFile) throw EFileError("Cannot write file " + *FPath);
+            return;
+        }
+        TBytes& body = FResponse.Body;
+        if (body.size() + length > FLimit) throw ETransportError(BodyTooLargeMessage(FLimit));
+        if (body.size() + length > body.capacity()) {
+            const std::size_t wanted = std::max(body.capacity() * 2, body.size() + length);
+            body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, FLimit)));
+        }
+        body.insert(body.end(), data, data + length);
+    }
+
+    // The whole body arrived: an empty successful download still leaves its (empty) file.
+    void Finish() {
+        if (!ToFile()) return;
+        Open();
+        FFile.close();
+        if (FFile.fail()) {
+            std::error_code ignored;
+            std::filesystem::remove(Utf8Path(*FPath), ignored);
+            throw EFileError("Cannot write file " + *FPath);
+        }
+    }
+
+private:
+    void Open() {
+        if (FFile.is_open()) return;
+        FFile.open(Utf8Path(*FPath), std::ios::binary | std::ios::trunc);
+        if (!FFile.is_open()) throw EFileError("Cannot create file " + *FPath);
+    }
+
+    THttpResponse& FResponse;
+    std::uint64_t FLimit;
+    const std::string* FPath;
+    std::ofstream FFile;
+};
+
+}  // namespace
+
+struct THttpClient::TImpl {
+    TInternet Session;
+    int ConnectTimeoutMs = 60000;
+    int ResponseTimeoutMs = 30000;
+    bool FollowRedirects = true;
+    std::uint64_t MaxBodyBytes = MaxHttpBodyBytes;
+    std::vector<THttpHeader> DefaultHeaders;
+
+    TImpl() {
+        // The automatic proxy mode exists from Windows 8.1 on; older systems take the default.
+        Session.reset(WinHttpOpen(L"VelmoraEgaissAgent", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                  WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        if (!Session) {
+            Session.reset(WinHttpOpen(L"VelmoraEgaissAgent", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        }
+        if (!Session) throw ETransportError("WinHTTP session failed: " + WinHttpErrorText(GetLastError()));
+        DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+        if (!WinHttpSetOption(Session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+            protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+            WinHttpSetOption(Session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+        }
+    }
+
+    THttpResponse Perform(const THttpRequest& request, const std::string* filePath);
+};
+
+THttpResponse THttpClient::TImpl::Perform(const THttpRequest& request, const std::string* filePath) {
+    const std::vector<THttpHeader> headers = MergeHeaders(DefaultHeaders, request.Headers);
+
+    const std::wstring wideURL = Utf8ToWide(request.URL);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    parts.dwSchemeLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(wideURL.c_str(), static_cast<DWORD>(wideURL.size()), 0, &parts)) {
+        throw ETransportError("URL using bad/illegal format: " + request.URL);
+    }
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+        throw ETransportError("Protocol not supported: " + request.URL);
+    }
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring target(parts.lpszUrlPath, parts.dwUrlPathLength);
+    target.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (target.empty()) target = L"/";
+    const std::string connectTarget =
+        "Failed to connect to " + WideToUtf8(host) + " port " + std::to_string(parts.nPort);
+
+    const TInternet connection(WinHttpConnect(Session.get(), host.c_str(), parts.nPort, 0));
+    if (!connection) throw ETransportError(connectTarget + ": " + WinHttpErrorText(GetLastError()));
+
+    const wchar_t* verb = L"GET";
+    if (request.Method == THttpMethod::hmDelete) verb = L"DELETE";
+    if (request.Method == THttpMethod::hmPost) verb = L"POST";
+    const TInternet handle(WinHttpOpenRequest(
+        connection.get(), verb, target.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+        parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+    if (!handle) throw ETransportError(connectTarget + ": " + WinHttpErrorText(GetLastError()));
+
+    // The receive time-out applies to each wait for data, so it limits silence, not the whole body.
+    const int connectMs = std::max(ConnectTimeoutMs, 0);
+    const int responseMs = std::max(ResponseTimeoutMs, 0);
+    WinHttpSetTimeouts(handle.get(), connectMs, connectMs, responseMs, responseMs);
+    DWORD policy = FollowRedirects ? WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
+                                   : WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    WinHttpSetOption(handle.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+    DWORD maxRedirects = 5;
+    WinHttpSetOption(handle.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &maxRedirects,
+                     sizeof maxRedirects);
+
+    TBytes multipart;
+    const TBytes* body = &request.Body;
+    std::wstring headerBlock;
+    for (const auto& header : headers)
+        headerBlock += Utf8ToWide(header.Name + ": " + header.Value + "\r\n");
+    if (request.Method == THttpMethod::hmPost && request.FilePart) {
+        const std::string boundary = NewBoundary();
+        multipart = MultipartBody(*request.FilePart, boundary);
+        body = &multipart;
+        headerBlock += Utf8ToWide("Content-Type: multipart/form-data; boundary=" + boundary + "\r\n");
+    }
+    if (request.Method != THttpMethod::hmPost) body = nullptr;
+    if (!headerBlock.empty() &&
+        !WinHttpAddRequestHeaders(handle.get(), headerBlock.c_str(), static_cast<DWORD>(headerBlock.size()),
+                                  WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)) {
+        throw EAgentError("Invalid HTTP headers: " + WinHttpErrorText(GetLastError()));
+    }
+    if (body != nullptr && body->size() > MAXDWORD) throw ETransportError("Request body too large");
+    const DWORD bodySize = body != nullptr ? static_cast<DWORD>(body->size()) : 0;
+    void* bodyData = bodySize > 0 ? const_cast<std::uint8_t*>(body->data()) : WINHTTP_NO_REQUEST_DATA;
+
+    const TClock::time_point started = TClock::now();
+    if (!WinHttpSendRequest(handle.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, bodyData, bodySize, bodySize,
+                            0)) {
+        const DWORD error = GetLastError();
+        switch (error) {
+            case ERROR_WINHTTP_CANNOT_CONNECT:
+                throw ETransportError(connectTarget + ": connection refused or host unreachable");
+            case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+                throw ETransportError(connectTarget + ": connection failed (could not resolve host)");
+            case ERROR_WINHTTP_TIMEOUT:
+                throw ETransportError(connectTarget + ": connection timed out after " +
+                                      std::to_string(MillisecondsSince(started)) + " ms");
+            default:
+                throw ETransportError(connectTarget + ": " + WinHttpErrorText(error));
+        }
+    }
+
+    std::uint64_t received = 0;
+    TClock::time_point lastActivity = TClock::now();
+    const auto failReceiving = [&](DWORD error) {
+        if (error == ERROR_WINHTTP_TIMEOUT) {
+            throw ETransportError("Operation timed out after " +
+                                  std::to_string(MillisecondsSince(lastActivity)) + " ms with " +
+                                  std::to_string(received) + " bytes received");
+        }
+        if (error == ERROR_WINHTTP_REDIRECT_FAILED) throw ETransportError("Maximum (5) redirects followed");
+        throw ETransportError(WinHttpErrorText(error));
+    };
+    if (!WinHttpReceiveResponse(handle.get(), nullptr)) failReceiving(GetLastError());
+
+    THttpResponse response;
+    DWORD status = 0;
+    DWORD statusSize = sizeof status;
+    if (!WinHttpQueryHeaders(handle.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX)) {
+        failReceiving(GetLastError());
+    }
+    response.StatusCode = static_cast<int>(status);
+    std::wstring text;
+    if (QueryHeaderText(handle.get(), WINHTTP_QUERY_STATUS_TEXT, text))
+        response.ReasonPhrase = WideToUtf8(text);
+    if (QueryHeaderText(handle.get(), WINHTTP_QUERY_RAW_HEADERS_CRLF, text)) {
+        const std::string raw = WideToUtf8(text);
+        std::size_t start = raw.find("\r\n");  // past the status line
+        while (start != std::string::npos && start + 2 < raw.size()) {
+            start += 2;
+            const std::size_t end = raw.find("\r\n", start);
+            const std::string_view line(raw.data() + start,
+                                        (end == std::string::npos ? raw.size() : end) - start);
+            THttpHeader header;
+            if (!line.empty() && (line.front() == ' ' || line.front() == '\t') && !response.Headers.empty()) {
+                response.Headers.back().Value += ' ';
+                response.Headers.back().Value += TrimBlanks(line);
+            } else if (ParseHeaderLine(line, header)) {
+                response.Headers.push_back(std::move(header));
+            }
+            start = end;
+        }
+    }
+
+    TBodySink sink(response, MaxBodyBytes, filePath);
+    if (!sink.ToFile()) {
+        const std::string announced = response.Header("Content-Length");
+        char* end = nullptr;
+        const unsigned long long length = std::strtoull(announced.c_str(), &end, 10);
+        if (end != announced.c_str() && length > MaxBodyBytes)
+            throw ETransportError(BodyTooLargeMessage(MaxBodyBytes));
+    }
+    std::unique_ptr<std::uint8_t[]> chunk(new std::uint8_t[ReadChunkBytes]);
+    for (;;) {
+        DWORD got = 0;
+        if (!WinHttpReadData(handle.get(), chunk.get(), ReadChunkBytes, &got)) failReceiving(GetLastError());
+        if (got == 0) break;
+        lastActivity = TClock::now();
+        received += got;
+        sink.Append(chunk.get(), got);
+    }
+    sink.Finish();
+    return response;
+}
+
+THttpClient::THttpClient() : FImpl(std::make_unique<TImpl>()) {}
+THttpClient::~THttpClient() = default;
+
+void THttpClient::SetConnectTimeoutMs(int milliseconds) {
+    FImpl->ConnectTimeoutMs = milliseconds;
+}
+void THttpClient::SetResponseTimeoutMs(int milliseconds) {
+    FImpl->ResponseTimeoutMs = milliseconds;
+}
+void THttpClient::SetFollowRedirects(bool follow) {
+    FImpl->FollowRedirects = follow;
+}
+
+void THttpClient::SetAutomaticDecompression(bool enabled) {
+    if (enabled) throw EAgentError("Automatic decompression is not supported");
+}
+
+void THttpClient::SetDefaultHeader(const std::string& name, const std::string& value) {
+    const THttpHeader header{name, value};
+    CheckHeader(header);
+    for (auto& existing : FImpl->DefaultHeaders) {
+        if (SameNameAscii(existing.Name, name)) {
+            existing.Value = value;
+            return;
+        }
+    }
+    FImpl->DefaultHeaders.push_back(header);
+}
+
+void THttpClient::SetMaxBodyBytes(std::uint64_t bytes) {
+    FImpl->MaxBodyBytes = std::min(bytes, MaxHttpBodyBytes);
+}
+
+THttpResponse THttpClient::Send(const THttpRequest& request) {
+    return FImpl->Perform(request, nullptr);
+}
+
+THttpResponse THttpClient::DownloadToFile(const THttpRequest& request, const std::string& path) {
+    return FImpl->Perform(request, &path);
+}
+
+}  // namespace egaiss::platform

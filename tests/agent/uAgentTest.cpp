@@ -1,0 +1,313 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "core/uAgent.h"
+#include "core/uEgaissLog.h"
+#include "support/uTestDirs.h"
+
+namespace egaiss {
+namespace {
+
+QCoreApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_agent";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+// Runs the event loop until `done` holds or a generous deadline passes.
+template <typename TCondition>
+bool ProcessEventsUntil(TCondition done, int timeoutMs = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// A gate a fake job waits at until the test opens it.
+class TGate {
+public:
+    void Open() {
+        const std::lock_guard lock(FMutex);
+        FOpen = true;
+        FChanged.notify_all();
+    }
+    void Wait() {
+        std::unique_lock lock(FMutex);
+        FChanged.wait(lock, [this] { return FOpen; });
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    bool FOpen = false;
+};
+
+class TFakeServices : public TAgentServices {
+public:
+    TEgaissConfig Cfg;
+    std::atomic<int> Syncs{0}, Pings{0}, Polls{0}, UpdateChecks{0};
+    TSyncOutcome Outcome{true, "Sync finished"};
+    bool ThrowInSync = false;
+    bool AskSync = false;
+    bool UpdateTakesOver = false;
+    TGate* SyncGate = nullptr;
+
+    TEgaissConfig LoadConfig() override { return Cfg; }
+    void ApplyAutostart(const TEgaissConfig&) override {}
+    TSyncOutcome RunSync(const TEgaissConfig&) override {
+        ++Syncs;
+        if (SyncGate != nullptr) SyncGate->Wait();
+        if (ThrowInSync) throw std::runtime_error("boom");
+        return Outcome;
+    }
+    TDiagnosisReport DiagnosisPing(const TEgaissConfig&, const std::string&) override {
+        ++Pings;
+        return {"030000123456", ""};
+    }
+    bool PollSyncCommand(const TEgaissConfig&) override {
+        ++Polls;
+        return AskSync;
+    }
+    bool CheckForUpdate(const TEgaissConfig&) override {
+        ++UpdateChecks;
+        return UpdateTakesOver;
+    }
+};
+
+TEgaissConfig CompleteConfig(int pollSeconds = 300) {
+    TEgaissConfig cfg;
+    cfg.ServerURL = "http://127.0.0.1:1/api";
+    cfg.AgentID = "agent";
+    cfg.AgentSecret = "secret";
+    cfg.PollSeconds = pollSeconds;
+    return cfg;
+}
+
+class AgentTest : public ::testing::Test {
+protected:
+    void SetUp() override { App(); }
+
+    // Job threads use the fake services: they must have ended before the fixture goes.
+    void TearDown() override {
+        FGate.Open();
+        if (FAgent) {
+            FAgent->SetSyncPaused(true);
+            EXPECT_TRUE(FAgent->WaitForJobs(std::chrono::seconds(10)));
+            FAgent.reset();
+        }
+    }
+
+    TAgent& MakeAgent() {
+        FAgent = std::make_unique<TAgent>(FServices, nullptr, FOptions);
+        return *FAgent;
+    }
+
+    test::TTempDataDir FData;
+    TGate FGate;
+    TFakeServices FServices;
+    TAgentOptions FOptions{1, {}};  // a "second" of 1 ms keeps the timers short
+    std::unique_ptr<TAgent> FAgent;
+
+    std::string Log() const { return ReadLogTail(1000); }
+};
+
+TEST_F(AgentTest, StartWithCompleteSettingsSyncsPingsAndArmsTimers) {
+    FServices.Cfg = CompleteConfig(30);
+    FOptions.MillisPerSecond = 1000;  // timers must not fire during this test
+    TAgent& agent = MakeAgent();
+    agent.Start();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.SyncBusy() && !agent.DiagnosisBusy(); }));
+
+    EXPECT_EQ(FServices.UpdateChecks, 1);
+    EXPECT_EQ(FServices.Syncs, 1);
+    EXPECT_EQ(FServices.Pings, 1);
+    EXPECT_TRUE(agent.SyncTimer().isActive());
+    EXPECT_TRUE(agent.CommandTimer().isActive());
+    EXPECT_TRUE(agent.PingTimer().isActive());
+    EXPECT_EQ(agent.SyncTimer().interval(), 300000) << "below 60 s becomes 300 s";
+    EXPECT_EQ(agent.CommandTimer().interval(), 300000);
+    EXPECT_EQ(agent.PingTimer().interval(), 300000);
+    EXPECT_TRUE(agent.Status().StatusOK);
+    EXPECT_EQ(agent.Status().StatusText, "Sync finished");
+
+    const std::string log = Log();
+    for (const char* line : {"[INFO] Agent started v0.4.3", "[ENV] agent_version=0.4.3", "[STEP] Startup.EnsureConfig",
+                             "[STEP] Startup.self_update", "[STEP] Startup.first_sync", "[STEP] Sync.thread_enter",
+                             "[STEP] Sync.thread_leave | True Sync finished", "[INFO] Diagnosis FSRAR_ID=030000123456"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line;
+    }
+    EXPECT_LT(log.find("Startup.self_update"), log.find("Startup.first_sync"));
+}
+
+TEST_F(AgentTest, IncompleteSettingsRunScalesOnly) {
+    TAgent& agent = MakeAgent();
+    agent.Start();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(FServices.UpdateChecks, 0);
+    EXPECT_EQ(FServices.Syncs, 0);
+    EXPECT_FALSE(agent.SyncTimer().isActive());
+    EXPECT_FALSE(agent.PingTimer().isActive());
+    EXPECT_EQ(agent.Status().StatusText, "Scales only (EGAIS not configured)");
+    EXPECT_EQ(StatusCaption(agent.Status()), "Status: Scales only (EGAIS not configured)");
+    EXPECT_NE(Log().find("[INFO] EGAIS setup skipped (scales-only mode)"), std::string::npos);
+}
+
+TEST_F(AgentTest, SelfUpdateTakingOverEndsStartWithoutTimers) {
+    FServices.Cfg = CompleteConfig();
+    FServices.UpdateTakesOver = true;
+    TAgent& agent = MakeAgent();
+    int exits = 0;
+    QObject::connect(&agent, &TAgent::exitRequested, [&] { ++exits; });
+    agent.Start();
+    EXPECT_EQ(exits, 1);
+    EXPECT_EQ(FServices.Syncs, 0);
+    EXPECT_FALSE(agent.SyncTimer().isActive());
+}
+
+TEST_F(AgentTest, NoSecondSyncOrCommandPollWhileASyncRuns) {
+    FServices.Cfg = CompleteConfig(60);
+    FServices.AskSync = true;
+    FServices.SyncGate = &FGate;
+    TAgent& agent = MakeAgent();
+    agent.Start();  // timers tick every 60 ms from here on
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 1; }));
+    QElapsedTimer ticks;
+    ticks.start();
+    while (ticks.elapsed() < 400) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(FServices.Syncs, 1);
+    EXPECT_EQ(FServices.Polls, 0) << "the server is not even asked while a sync runs";
+    EXPECT_TRUE(agent.SyncBusy());
+
+    FGate.Open();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs >= 3; })) << "the sync timer goes on";
+}
+
+TEST_F(AgentTest, CommandPollStartsASyncWhenTheServerAsks) {
+    FServices.Cfg = CompleteConfig();
+    FOptions.MillisPerSecond = 1000;
+    TAgent& agent = MakeAgent();
+    agent.Start();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.SyncBusy(); }));
+    agent.PollCommand();
+    EXPECT_EQ(FServices.Polls, 1);
+    EXPECT_EQ(FServices.Syncs, 1) << "no sync unless asked";
+
+    FServices.AskSync = true;
+    agent.PollCommand();
+    EXPECT_TRUE(agent.SyncBusy());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 2 && !agent.SyncBusy(); }));
+    EXPECT_NE(Log().find("[INFO] Sync requested from server"), std::string::npos);
+}
+
+TEST_F(AgentTest, PauseSeenByAStartingSyncThreadOnlyClearsBusy) {
+    FServices.Cfg = CompleteConfig();
+    std::vector<std::function<void()>> pending;
+    FOptions.MillisPerSecond = 1000;
+    FOptions.StartThread = [&](std::function<void()> body) { pending.push_back(std::move(body)); };
+    TAgent& agent = MakeAgent();
+    agent.Start();
+    ASSERT_EQ(pending.size(), 2u);  // the first sync and the first ping, not started yet
+
+    agent.SetSyncPaused(true);
+    EXPECT_FALSE(agent.SyncTimer().isActive());
+    for (auto& body : pending) std::thread(body).join();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.SyncBusy(); }));
+    EXPECT_EQ(FServices.Syncs, 0);
+    EXPECT_FALSE(agent.Status().LastSyncAt.has_value()) << "status and last-sync time stay as they were";
+    EXPECT_TRUE(agent.Status().StatusText.empty());
+
+    agent.SetSyncPaused(false);
+    EXPECT_TRUE(agent.SyncTimer().isActive());
+}
+
+TEST_F(AgentTest, FailedOrThrowingSyncStillSetsLastSyncTime) {
+    FServices.Cfg = CompleteConfig();
+    FServices.ThrowInSync = true;
+    FOptions.MillisPerSecond = 1000;
+    TAgent& agent = MakeAgent();
+    agent.Start();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return agent.Status().LastSyncAt.has_value(); }));
+    EXPECT_FALSE(agent.SyncBusy());
+    EXPECT_FALSE(agent.Status().StatusOK);
+    EXPECT_EQ(agent.Status().StatusText, "boom");
+    EXPECT_NE(Log().find("[EXC] Sync thread | std::runtime_error: boom"), std::string::npos);
+    EXPECT_NE(LastSyncCaption(agent.Status()), "Last sync: -");
+}
+
+TEST_F(AgentTest, ResumingWithIncompleteSettingsLeavesTimersOff) {
+    TAgent& agent = MakeAgent();
+    agent.Start();
+    agent.SetSyncPaused(true);
+    agent.SetSyncPaused(false);
+    EXPECT_FALSE(agent.SyncTimer().isActive());
+}
+
+TEST_F(AgentTest, AgentDestroyedWhileJobRunsDropsTheCompletion) {
+    FServices.Cfg = CompleteConfig();
+    FOptions.MillisPerSecond = 1000;
+    FServices.SyncGate = &FGate;
+    std::shared_ptr<std::thread> worker;
+    FOptions.StartThread = [&](std::function<void()> body) {
+        if (!worker) worker = std::make_shared<std::thread>(std::move(body));
+        else std::thread(std::move(body)).detach();
+    };
+    {
+        TAgent agent(FServices, nullptr, FOptions);
+        agent.Start();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 1; }));
+    }
+    FGate.Open();
+    worker->join();
+    QCoreApplication::processEvents();  // nothing may run on the freed agent
+}
+
+TEST(AgentStatusTest, TrayTitleAndHintStayAsciiAndShort) {
+    EXPECT_EQ(TrayTitle("  Shop 7 "), "Velmora EGAIS - Shop 7");
+    EXPECT_EQ(TrayTitle("Магазин"), "Velmora EGAIS");
+    EXPECT_EQ(TrayTitle(""), "Velmora EGAIS");
+
+    TAgentStatus status;
+    EXPECT_EQ(TrayHint("T", status), "T - waiting");
+    status.StatusText = "UTM недоступен";
+    EXPECT_EQ(TrayHint("T", status), "T - UTM ??????????");
+    status.StatusOK = true;
+    EXPECT_EQ(TrayHint("T", status), "T - OK");
+
+    status.StatusOK = false;
+    status.StatusText = std::string(200, 'x');
+    EXPECT_EQ(TrayHint("Velmora EGAIS", status), "Velmora EGAIS - " + std::string(77, 'x') + "...");
+    const std::string longTitle(100, 't');
+    const std::string hint = TrayHint(longTitle, status);
+    EXPECT_EQ(hint.size(), 120u);
+    EXPECT_EQ(hint.substr(117), "...");
+    EXPECT_EQ(StatusCaption(status), "Status: " + std::string(200, 'x')) << "the menu is never cut";
+}
+
+TEST(AgentStatusTest, LastSyncCaptionUsesDayMonthYear) {
+    TAgentStatus status;
+    EXPECT_EQ(LastSyncCaption(status), "Last sync: -");
+    std::tm local{};
+    local.tm_year = 2026 - 1900;
+    local.tm_mon = 11;
+    local.tm_mday = 9;
+    local.tm_hour = 7;
+    local.tm_min = 5;
+    local.tm_sec = 3;
+    local.tm_isdst = -1;
+    status.LastSyncAt = std::chrono::system_clock::from_time_t(std::mktime(&local));
+    EXPECT_EQ(LastSyncCaption(status), "Last sync: 09.12.2026 07:05:03");
+}
+
+}  // namespace
+}  // namespace egaiss

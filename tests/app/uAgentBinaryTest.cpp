@@ -1,0 +1,143 @@
+// Runs the real agent binary, copied into a temporary folder as a user would install it, against
+// in-process fakes of the UTM and the server.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+
+#include "support/uChildProcess.h"
+#include "support/uFakeHttpServer.h"
+#include "support/uTestDirs.h"
+
+namespace egaiss {
+namespace {
+
+using test::TChildProcess;
+using test::TFakeHttpServer;
+using test::TFakeRequest;
+
+class AgentBinaryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FExe = FDir.File("VelmoraEgaissAgent");
+        std::filesystem::copy_file(EGAISS_AGENT_EXE, FExe);
+        FUtm.Get("/", [](const TFakeRequest&, httplib::Response& res) { res.set_content("UTM", "text/html"); });
+        FUtm.Get("/diagnosis", [](const TFakeRequest&, httplib::Response& res) {
+            res.set_content("<A><CN>FSRAR-RSA-030000123456</CN><O>ООО Ромашка</O><OU>Магазин</OU></A>", "text/xml");
+        });
+        FUtm.Get("/info/version", [](const TFakeRequest&, httplib::Response& res) { res.set_content("4.2.0", "text/plain"); });
+        FUtm.Get("/opt/out", [](const TFakeRequest&, httplib::Response& res) {
+            res.set_content("<?xml version=\"1.0\"?><A><ver>2</ver></A>", "text/xml");
+        });
+        FServer.Get("/api", [this](const TFakeRequest& req, httplib::Response& res) { Serve(req, res); });
+        FServer.Post("/api", [this](const TFakeRequest& req, httplib::Response& res) { Serve(req, res); });
+        FUtm.Start();
+        FServer.Start();
+    }
+
+    void Serve(const TFakeRequest& req, httplib::Response& res) {
+        if (req.Header("X-Egaiss-Agent-Secret") != "s3cret") {
+            res.status = 401;
+            res.set_content("{\"error\":\"bad secret\"}", "application/json");
+            return;
+        }
+        const std::string route = req.Param("route");
+        if (route == "egaiss/agent/inbox/known") res.set_content("{\"utm_urls\":[]}", "application/json");
+        else if (route == "egaiss/agent/outbox") res.set_content("{\"documents\":[]}", "application/json");
+        else res.set_content("{\"ok\":true}", "application/json");
+    }
+
+    void WriteIni(const std::string& secret = "s3cret", int utmPort = 0) {
+        test::WriteFileText(FDir.File("agent.ini"),
+                            "server_url=" + FServer.BaseURL() + "/api\nagent_id=shop-1\nagent_secret=" + secret +
+                                "\nutm_port=" + std::to_string(utmPort ? utmPort : FUtm.Port()) + "\nlabel=Shop\n");
+    }
+
+    test::TRunResult Run(const std::vector<std::string>& args) { return test::RunProgram(FExe, args); }
+    std::string Log() const { return test::ReadFileText(FDir.File("agent.log")); }
+
+    test::TTempDir FDir;
+    std::string FExe;
+    TFakeHttpServer FUtm;
+    TFakeHttpServer FServer;
+};
+
+TEST_F(AgentBinaryTest, VersionHelpAndBadArguments) {
+    EXPECT_EQ(Run({"--version"}).Output, "0.4.3\n");
+    const auto help = Run({"--help"});
+    EXPECT_EQ(help.ExitCode, 0);
+    for (const char* word : {"--headless", "sync", "diagnose", "config", "-noupdate"}) {
+        EXPECT_NE(help.Output.find(word), std::string::npos) << word;
+    }
+    const auto bad = Run({"--frobnicate"});
+    EXPECT_EQ(bad.ExitCode, 2);
+    EXPECT_EQ(bad.Output.rfind("VelmoraEgaissAgent: unknown argument: --frobnicate\nUsage:", 0), 0u) << bad.Output;
+    EXPECT_EQ(Run({"--noupdate", "config"}).ExitCode, 2) << "two hyphens are not the switch";
+    EXPECT_EQ(Run({"/NoUpdate", "config"}).ExitCode, 0);
+}
+
+TEST_F(AgentBinaryTest, ConfigPrintsEffectiveSettingsWithTheSecretHidden) {
+    WriteIni();
+    const auto result = Run({"config"});
+    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_EQ(result.Output, "server_url=" + FServer.BaseURL() + "/api\nagent_id=shop-1\nagent_secret=***\n" +
+                                 "utm_host=127.0.0.1\nutm_port=" + std::to_string(FUtm.Port()) +
+                                 "\npoll_seconds=300\nlabel=Shop\nautostart=0\n");
+    EXPECT_FALSE(std::filesystem::exists(FDir.File("agent.log")) && Log().find("s3cret") != std::string::npos);
+}
+
+TEST_F(AgentBinaryTest, SyncReportsOutcomeAndExitCode) {
+    auto result = Run({"sync"});
+    EXPECT_EQ(result.ExitCode, 2);
+    EXPECT_EQ(result.Output, "Agent is not configured\n");
+
+    WriteIni();
+    result = Run({"sync"});
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    EXPECT_EQ(result.Output, "OK: Sync finished\n");
+    EXPECT_NE(Log().find("[INFO] Sync OK in=0 out=0"), std::string::npos);
+
+    WriteIni("wrong");
+    result = Run({"sync"});
+    EXPECT_EQ(result.ExitCode, 1);
+    EXPECT_EQ(result.Output, "FAILED: HTTP 401: bad secret\n");
+}
+
+TEST_F(AgentBinaryTest, DiagnosePrintsTheDiagnosisObject) {
+    WriteIni();
+    auto result = Run({"diagnose"});
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    EXPECT_NE(result.Output.find("\"ok\":true,\"fsrar_id\":\"030000123456\""), std::string::npos) << result.Output;
+
+    WriteIni("s3cret", test::RefusedLoopbackPort());
+    result = Run({"diagnose"});
+    EXPECT_EQ(result.ExitCode, 1);
+    EXPECT_NE(result.Output.find("\"ok\":false"), std::string::npos) << result.Output;
+}
+
+TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {
+    WriteIni();
+    TChildProcess agent(FExe, {"--headless", "-noupdate"}, FDir.File("headless.out"));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::filesystem::exists(FDir.File("agent.log")) ? Log().find("Sync OK") == std::string::npos : true) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no sync within 20 s";
+        ASSERT_FALSE(agent.Wait(std::chrono::milliseconds(50))) << agent.Output();
+    }
+    const auto second = Run({"sync"});
+    EXPECT_EQ(second.ExitCode, 3);
+    EXPECT_EQ(second.Output, "Agent already running\n");
+
+    agent.Signal(SIGTERM);
+    const auto code = agent.Wait(std::chrono::seconds(15));
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0);
+    const std::string log = Log();
+    for (const char* line : {"[INFO] Agent started v0.4.3", "[INFO] Update skipped (--noupdate)",
+                             "[STEP] Startup.first_sync", "[INFO] Diagnosis FSRAR_ID=030000123456",
+                             "[INFO] Agent stopping (signal)", "[INFO] Agent stopped"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line;
+    }
+}
+
+}  // namespace
+}  // namespace egaiss
