@@ -36,7 +36,7 @@ int RunHeadlessAgent(int argc, char** argv, bool noUpdate) {
 
     TRealAgentServices services(!noUpdate);
     TAgent agent(services);
-    QObject::connect(&agent, &TAgent::exitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&agent, &TAgent::ExitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     QTimer::singleShot(0, &agent, &TAgent::Start);
     app.exec();
 

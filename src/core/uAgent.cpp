@@ -106,7 +106,7 @@ void TAgent::Start() {
     LogStep("Startup.self_update");
     try {
         if (FServices.CheckForUpdate(FCfg)) {
-            emit exitRequested();
+            emit ExitRequested();
             return;
         }
     } catch (const std::exception& error) {
@@ -226,7 +226,7 @@ void TAgent::PollCommand() {
 }
 
 void TAgent::UpdateTray() {
-    emit statusChanged();
+    emit StatusChanged();
     if (FWindow != nullptr) FWindow->StatusChanged();
 }
 

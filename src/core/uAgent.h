@@ -47,7 +47,7 @@ public:
     TAgent(TAgentServices& services, TAgentWindow* window = nullptr, TAgentOptions options = {});
     ~TAgent() override;
 
-    // The start-up sequence. Emits exitRequested when a self-update took over.
+    // The start-up sequence. Emits ExitRequested when a self-update took over.
     void Start();
 
     void SetSyncPaused(bool paused);
@@ -71,8 +71,8 @@ public:
     const QTimer& PingTimer() const { return FTimerPing; }
 
 signals:
-    void exitRequested();
-    void statusChanged();
+    void ExitRequested();
+    void StatusChanged();
 
 private:
     void EnsureConfig();

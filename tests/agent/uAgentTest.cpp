@@ -168,7 +168,7 @@ TEST_F(AgentTest, SelfUpdateTakingOverEndsStartWithoutTimers) {
     FServices.UpdateTakesOver = true;
     TAgent& agent = MakeAgent();
     int exits = 0;
-    QObject::connect(&agent, &TAgent::exitRequested, [&] { ++exits; });
+    QObject::connect(&agent, &TAgent::ExitRequested, [&] { ++exits; });
     agent.Start();
     EXPECT_EQ(exits, 1);
     EXPECT_EQ(FServices.Syncs, 0);
