@@ -1,5 +1,6 @@
 #pragma once
 // The agent log agent.log in the data folder: thread-safe, never raising, trimmed to one day.
+#include <cstddef>
 #include <exception>
 #include <string>
 
@@ -21,6 +22,11 @@ void WriteLogLine(const std::string& text);
 
 // The last lines of agent.log, each followed by CR LF; maxLines <= 0 means 200.
 std::string ReadLogTail(int maxLines);
+// The last lines of any text file, read backwards in blocks of `blockSize` bytes so that the cost
+// follows the lines returned, not the file's size. Same result as decoding and splitting the whole
+// file. Raises EFileError.
+std::string ReadFileTail(const std::string& path, int maxLines,
+                         std::size_t blockSize = std::size_t{64} * 1024);
 void TrimLogFile();
 
 std::string LogFilePath();

@@ -1,11 +1,14 @@
 #include "core/uEgaissRu.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace egaiss {
 namespace {
 
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
 
 // Length of the well-formed UTF-8 sequence at `pos`, or 0 when the bytes there are not one.
 std::size_t SequenceLength(std::string_view bytes, std::size_t pos) {
@@ -33,11 +36,10 @@ std::size_t SequenceLength(std::string_view bytes, std::size_t pos) {
     return (code < minimum || code > 0x10FFFF || surrogate) ? 0 : length;
 }
 
-// Steps over one character of a text that is assumed to be UTF-8 (lenient: a stray byte is one).
+// Steps over one character. A byte that starts no well-formed sequence counts as one character, as
+// Utf8ToText turns each such byte into one U+FFFD; a valid character is never split.
 std::size_t NextCharacter(std::string_view text, std::size_t pos) {
-    ++pos;
-    while (pos < text.size() && IsContinuation(static_cast<unsigned char>(text[pos]))) ++pos;
-    return pos;
+    return pos + std::max<std::size_t>(1, SequenceLength(text, pos));
 }
 
 }  // namespace
@@ -59,6 +61,8 @@ std::string ToAsciiSafe(std::string_view text) {
     return safe;
 }
 
+// Every input byte yields at least one character here, so the ANSI fallback decoding (for input
+// that gives no characters at all) can never be reached and is not carried.
 std::string Utf8ToText(std::string_view bytes) {
     static constexpr std::string_view Replacement = "\xEF\xBF\xBD";
     std::string text;
@@ -79,21 +83,25 @@ std::string Utf8ToText(std::string_view bytes) {
 
 std::size_t TextLength(std::string_view text) {
     std::size_t count = 0;
-    for (std::size_t pos = 0; pos < text.size(); pos = NextCharacter(text, pos)) ++count;
+    for (std::size_t pos = 0; pos < text.size(); pos = NextCharacter(text, pos))
+        ++count;
     return count;
 }
 
 std::string TextLeft(std::string_view text, std::size_t count) {
     std::size_t pos = 0;
-    for (std::size_t taken = 0; taken < count && pos < text.size(); ++taken) pos = NextCharacter(text, pos);
+    for (std::size_t taken = 0; taken < count && pos < text.size(); ++taken)
+        pos = NextCharacter(text, pos);
     return std::string(text.substr(0, pos));
 }
 
 std::string TrimControl(std::string_view text) {
     std::size_t begin = 0;
     std::size_t end = text.size();
-    while (begin < end && static_cast<unsigned char>(text[begin]) < 33) ++begin;
-    while (end > begin && static_cast<unsigned char>(text[end - 1]) < 33) --end;
+    while (begin < end && static_cast<unsigned char>(text[begin]) < 33)
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) < 33)
+        --end;
     return std::string(text.substr(begin, end - begin));
 }
 
