@@ -1,0 +1,258 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/uProcess.h"
+
+namespace egaiss::platform {
+namespace {
+
+// Owns a file descriptor.
+class TUniqueFd {
+public:
+    TUniqueFd() = default;
+    explicit TUniqueFd(int fd) : FFd(fd) {}
+    ~TUniqueFd() { Reset(); }
+    TUniqueFd(TUniqueFd&& other) noexcept : FFd(other.Release()) {}
+    TUniqueFd& operator=(TUniqueFd&& other) noexcept {
+        if (this != &other) Reset(other.Release());
+        return *this;
+    }
+    TUniqueFd(const TUniqueFd&) = delete;
+    TUniqueFd& operator=(const TUniqueFd&) = delete;
+
+    int Get() const { return FFd; }
+    bool Valid() const { return FFd >= 0; }
+    int Release() {
+        const int fd = FFd;
+        FFd = -1;
+        return fd;
+    }
+    void Reset(int fd = -1) {
+        if (FFd >= 0) ::close(FFd);
+        FFd = fd;
+    }
+
+private:
+    int FFd = -1;
+};
+
+struct TPipe {
+    TUniqueFd Read;
+    TUniqueFd Write;
+};
+
+TPipe MakePipe() {
+    int fds[2] = {-1, -1};
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        throw EProcessError(std::string("Cannot create a pipe: ") + std::strerror(errno));
+    return {TUniqueFd(fds[0]), TUniqueFd(fds[1])};
+}
+
+int ExitCodeOf(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+// A descriptor that becomes readable when the child ends, so that waiting needs no polling; absent on
+// kernels older than 5.3.
+TUniqueFd OpenPidFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+    if (fd >= 0) {
+        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+        return TUniqueFd(static_cast<int>(fd));
+    }
+#else
+    (void)pid;
+#endif
+    return {};
+}
+
+// Without a pid descriptor the child's end is noticed by looking at it this often.
+constexpr std::chrono::milliseconds ExitPollSlice{50};
+
+}  // namespace
+
+struct TProcess::TImpl {
+    pid_t Pid = -1;
+    TUniqueFd Output;
+    TUniqueFd PidFd;
+    std::optional<int> ExitCode;
+    std::string Text;
+    std::size_t MaxOutput = DefaultMaxProcessOutput;
+
+    void Keep(const char* data, std::size_t size) {
+        if (Text.size() < MaxOutput) Text.append(data, std::min(size, MaxOutput - Text.size()));
+    }
+
+    // Reads what the pipe holds now; closes it at its end. False when nothing more can come.
+    bool ReadAvailable() {
+        char buffer[4096];
+        while (Output.Valid()) {
+            const ssize_t count = ::read(Output.Get(), buffer, sizeof buffer);
+            if (count > 0) {
+                Keep(buffer, static_cast<std::size_t>(count));
+                continue;
+            }
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+            Output.Reset();
+        }
+        return false;
+    }
+
+    bool Reap(bool block) {
+        if (ExitCode) return true;
+        int status = 0;
+        for (;;) {
+            const pid_t done = ::waitpid(Pid, &status, block ? 0 : WNOHANG);
+            if (done == Pid) {
+                ExitCode = ExitCodeOf(status);
+                PidFd.Reset();
+                return true;
+            }
+            if (done < 0 && errno == EINTR) continue;
+            if (done < 0) {
+                // Someone else reaped it (a SIGCHLD handler set to ignore); its code is lost.
+                ExitCode = -1;
+                PidFd.Reset();
+                return true;
+            }
+            return false;
+        }
+    }
+};
+
+TProcess::TProcess() : FImpl(std::make_unique<TImpl>()) {}
+
+TProcess::~TProcess() {
+    Terminate();
+}
+
+void TProcess::StartCaptured(const std::string& program, const std::vector<std::string>& args) {
+    if (FImpl->Pid > 0) throw EProcessError("Process already started: " + program);
+    if (program.empty()) throw EProcessError("Cannot start a program without a name");
+
+    // Everything the child needs is prepared before fork: after it only async-signal-safe calls.
+    std::vector<std::string> storage;
+    storage.reserve(args.size() + 1);
+    storage.push_back(program);
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    argv.reserve(storage.size() + 1);
+    for (auto& arg : storage)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    TPipe output = MakePipe();
+    TPipe startError = MakePipe();
+    TUniqueFd nullInput(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!nullInput.Valid())
+        throw EProcessError(std::string("Cannot open /dev/null: ") + std::strerror(errno));
+
+    const pid_t pid = ::fork();
+    if (pid < 0) throw EProcessError("Cannot start " + program + ": " + std::strerror(errno));
+    if (pid == 0) {
+        // Its own process group, so that a time-out ends the programs it starts as well.
+        ::setpgid(0, 0);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        struct sigaction defaults {};
+        defaults.sa_handler = SIG_DFL;
+        ::sigaction(SIGPIPE, &defaults, nullptr);
+        ::dup2(nullInput.Get(), STDIN_FILENO);
+        ::dup2(output.Write.Get(), STDOUT_FILENO);
+        ::dup2(output.Write.Get(), STDERR_FILENO);
+        ::execvp(argv[0], argv.data());
+        const int error = errno;
+        [[maybe_unused]] const ssize_t written = ::write(startError.Write.Get(), &error, sizeof error);
+        ::_exit(127);
+    }
+
+    FImpl->Pid = pid;
+    ::setpgid(pid, pid);  // also here: whichever side runs first, the group exists before a kill
+    output.Write.Reset();
+    startError.Write.Reset();
+
+    int childError = 0;
+    ssize_t count = 0;
+    do {
+        count = ::read(startError.Read.Get(), &childError, sizeof childError);
+    } while (count < 0 && errno == EINTR);
+    if (count == static_cast<ssize_t>(sizeof childError)) {
+        FImpl->Reap(true);
+        FImpl->Pid = -1;
+        FImpl->ExitCode.reset();
+        throw EProcessError("Cannot start " + program + ": " + std::strerror(childError));
+    }
+
+    ::fcntl(output.Read.Get(), F_SETFL, ::fcntl(output.Read.Get(), F_GETFL) | O_NONBLOCK);
+    FImpl->Output = std::move(output.Read);
+    FImpl->PidFd = OpenPidFd(pid);
+}
+
+bool TProcess::WaitForExit(std::chrono::milliseconds timeout) {
+    TImpl& impl = *FImpl;
+    if (impl.Pid <= 0) return false;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (impl.Reap(false)) {
+            // What the child wrote before it ended is in the pipe; descendants are not waited for.
+            impl.ReadAvailable();
+            impl.Output.Reset();
+            return true;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+
+        pollfd fds[2] = {};
+        nfds_t count = 0;
+        if (impl.Output.Valid()) fds[count++] = {impl.Output.Get(), POLLIN, 0};
+        if (impl.PidFd.Valid()) fds[count++] = {impl.PidFd.Get(), POLLIN, 0};
+        const auto slice = impl.PidFd.Valid() ? left : std::min(left, ExitPollSlice);
+        const int ready = ::poll(fds, count, static_cast<int>(slice.count()));
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready > 0 && impl.Output.Valid() && fds[0].revents != 0) impl.ReadAvailable();
+    }
+}
+
+void TProcess::Terminate() {
+    TImpl& impl = *FImpl;
+    if (impl.Pid <= 0 || impl.Reap(false)) {
+        impl.Output.Reset();
+        return;
+    }
+    ::kill(-impl.Pid, SIGKILL);
+    ::kill(impl.Pid, SIGKILL);
+    impl.Reap(true);
+    impl.Output.Reset();
+}
+
+bool TProcess::Started() const {
+    return FImpl->Pid > 0;
+}
+
+std::optional<int> TProcess::ExitCode() const {
+    return FImpl->ExitCode;
+}
+
+const std::string& TProcess::Output() const {
+    return FImpl->Text;
+}
+
+void TProcess::SetMaxOutputBytes(std::size_t bytes) {
+    FImpl->MaxOutput = bytes;
+}
+
+}  // namespace egaiss::platform
