@@ -263,7 +263,9 @@ void TUtmApi::FetchDiagnosis(TUtmDiagnosis& diagnosis) {
         diagnosis.CertO = XmlTagText(xml, "O");
         diagnosis.CertOu = XmlTagText(xml, "OU");
         diagnosis.FsrarId = ExtractFsrarId(diagnosis.CertCn);
-        if (diagnosis.FsrarId.empty()) diagnosis.FsrarId = ExtractFsrarId(xml);
+        // Outside the CN only a marked id counts: the digits of any answer (its XML declaration,
+        // dates) would otherwise pass for an id when no token is plugged in.
+        if (diagnosis.FsrarId.empty() && Contains(LowerText(xml), "fsrar-rsa-")) diagnosis.FsrarId = ExtractFsrarId(xml);
         diagnosis.OK = !diagnosis.FsrarId.empty();
         if (!diagnosis.OK) diagnosis.ErrorText = "No FSRAR_ID (CN) in /diagnosis. Check USB token.";
     } catch (const std::exception& error) {

@@ -217,7 +217,8 @@ TEST_F(UtmApiTest, FetchDiagnosisReadsTokenIdentityAndVersion) {
 }
 
 TEST_F(UtmApiTest, FetchDiagnosisReportsWhyItFailed) {
-    std::string diagnosisXml = "<Diag><CN>no token</CN></Diag>";
+    // The declaration's digits and a date must not pass for an id when no token is plugged in.
+    std::string diagnosisXml = "<?xml version=\"1.0\"?><Diag><CN>no token</CN><At>2026-12-09</At></Diag>";
     int diagnosisStatus = 200;
     FServer.Get("/", Reply(200, "UTM"));
     FServer.Get("/diagnosis", [&](const TFakeRequest&, httplib::Response& res) {

@@ -1,0 +1,257 @@
+// The server simulator's control routes and its /sim/state report.
+#include "uSimServer.h"
+
+#include <utility>
+
+namespace egaiss::sim {
+
+namespace {
+
+constexpr int kMaxAddAtOnce = 10000;
+
+bool ReadBodyObject(const httplib::Request& req, rapidjson::Document& body, TSimReply& reply) {
+    if (req.body.empty()) {
+        body.SetObject();
+        return true;
+    }
+    if (ParseJsonObject(req.body, body)) return true;
+    reply.JsonError(400, "expected a JSON object");
+    return false;
+}
+
+}  // namespace
+
+bool TSimServer::HandleControl(const httplib::Request& req, TSimReply& reply) {
+    if (req.path == "/sim/outbox" && req.method == "POST") {
+        ServeAddOutbox(req, reply);
+    } else if (req.path == "/sim/outbox" && req.method == "DELETE") {
+        std::lock_guard lock(FLock);
+        const std::size_t removed = FOutbox.size();
+        FOutbox.clear();
+        reply.Json(200, "{\"removed\":" + std::to_string(removed) + "}");
+    } else if (req.path == "/sim/inbox" && req.method == "POST") {
+        ServeAddInbox(req, reply);
+    } else if (req.path == "/sim/sync-now" && req.method == "POST") {
+        ServeSyncNow(req, reply);
+    } else if (req.path == "/sim/config" && (req.method == "GET" || req.method == "POST")) {
+        ServeConfig(req, reply);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void TSimServer::ServeAddOutbox(const httplib::Request& req, TSimReply& reply) {
+    rapidjson::Document body;
+    if (!ReadBodyObject(req, body, reply)) return;
+    const std::int64_t count = JsonInt(body, "count").value_or(1);
+    const auto doc_id = JsonText(body, "doc_id");
+    const auto doc_type = JsonText(body, "doc_type");
+    const auto xml = JsonText(body, "xml");
+    if (count < 1 || count > kMaxAddAtOnce || (doc_id && count != 1)) {
+        reply.JsonError(400, "\"count\" must lie between 1 and " + std::to_string(kMaxAddAtOnce) +
+                                 ", and be 1 with a \"doc_id\"");
+        return;
+    }
+    if (doc_id && doc_id->empty()) {
+        reply.JsonError(400, "\"doc_id\" must not be empty");
+        return;
+    }
+    if (doc_type && !IsDocumentTypeName(*doc_type)) {
+        reply.JsonError(400, "\"doc_type\" must be letters, digits and underscores");
+        return;
+    }
+    if (xml && !doc_type) {
+        reply.JsonError(400, "\"xml\" needs a \"doc_type\"");
+        return;
+    }
+    std::lock_guard lock(FLock);
+    if (doc_id && FindOutboxLocked(*doc_id) != nullptr) {
+        reply.JsonError(409, "outbox document exists: " + *doc_id);
+        return;
+    }
+    rapidjson::StringBuffer buffer;
+    TJsonWriter writer(buffer);
+    writer.StartObject();
+    writer.Key("added");
+    writer.StartArray();
+    for (std::int64_t i = 0; i < count; ++i) {
+        TEgaisDocument doc = xml        ? TEgaisDocument{*doc_type, *xml}
+                             : doc_type ? FFactory.Outgoing(*doc_type)
+                                        : FFactory.NextOutgoing();
+        const TOutboxDoc& queued = QueueLocked(std::move(doc), doc_id.value_or(""));
+        writer.StartObject();
+        WriteMember(writer, "doc_id", queued.DocId);
+        WriteMember(writer, "doc_type", queued.DocType);
+        writer.EndObject();
+    }
+    writer.EndArray();
+    writer.EndObject();
+    reply.Json(200, buffer.GetString());
+    reply.Note = "queued " + std::to_string(count);
+}
+
+void TSimServer::ServeAddInbox(const httplib::Request& req, TSimReply& reply) {
+    rapidjson::Document body;
+    if (!ReadBodyObject(req, body, reply)) return;
+    std::lock_guard lock(FLock);
+    int added = 0;
+    if (const auto url = JsonText(body, "utm_url"); url && !url->empty()) {
+        AddInboxLocked(*url, JsonText(body, "doc_type").value_or(""), JsonText(body, "xml").value_or(""));
+        ++added;
+    }
+    if (body.HasMember("utm_urls") && body["utm_urls"].IsArray()) {
+        for (const auto& url : body["utm_urls"].GetArray()) {
+            if (!url.IsString() || url.GetStringLength() == 0) continue;
+            AddInboxLocked(std::string(url.GetString(), url.GetStringLength()), "", "");
+            ++added;
+        }
+    }
+    if (added == 0) {
+        reply.JsonError(400, "give \"utm_url\" or an array \"utm_urls\"");
+        return;
+    }
+    reply.Json(200, "{\"added\":" + std::to_string(added) + "}");
+}
+
+void TSimServer::ServeSyncNow(const httplib::Request& req, TSimReply& reply) {
+    rapidjson::Document body;
+    if (!ReadBodyObject(req, body, reply)) return;
+    std::lock_guard lock(FLock);
+    FSyncNow = JsonBool(body, "sync_now").value_or(true);
+    reply.Json(200, std::string("{\"sync_now\":") + (FSyncNow ? "true" : "false") + "}");
+}
+
+void TSimServer::ServeConfig(const httplib::Request& req, TSimReply& reply) {
+    rapidjson::Document body;
+    if (!ReadBodyObject(req, body, reply)) return;
+    std::lock_guard lock(FLock);
+    if (const auto id = JsonText(body, "agent_id")) FSettings.AgentId = *id;
+    if (const auto secret = JsonText(body, "secret")) FSettings.Secret = *secret;
+    rapidjson::StringBuffer buffer;
+    TJsonWriter writer(buffer);
+    writer.StartObject();
+    WriteMember(writer, "agent_id", FSettings.AgentId);
+    WriteMember(writer, "secret", FSettings.Secret);
+    WriteMember(writer, "download_dir", FSettings.DownloadDir);
+    writer.EndObject();
+    reply.Json(200, buffer.GetString());
+}
+
+void TSimServer::Reset() {
+    std::lock_guard lock(FLock);
+    FInbox.clear();
+    FOutbox.clear();
+    FMarks.clear();
+    FPings.clear();
+    FClears.clear();
+    FDownloads.clear();
+    FDuplicates = FUnauthorized = FPingCount = FSyncNowServed = 0;
+    FSyncNow = false;
+}
+
+void TSimServer::WriteState(TJsonWriter& writer) {
+    std::lock_guard lock(FLock);
+    WriteMember(writer, "agent_id", FSettings.AgentId);
+    WriteMember(writer, "download_dir", FSettings.DownloadDir);
+    WriteMember(writer, "sync_now", FSyncNow);
+    WriteMember(writer, "sync_now_served", FSyncNowServed);
+    WriteMember(writer, "unauthorized", FUnauthorized);
+    WriteMember(writer, "duplicates", FDuplicates);
+    writer.Key("inbox");
+    writer.StartArray();
+    for (const TInboxDoc& doc : FInbox) {
+        writer.StartObject();
+        WriteMember(writer, "id", doc.Id);
+        WriteMember(writer, "utm_url", doc.UtmUrl);
+        WriteMember(writer, "doc_type", doc.DocType);
+        WriteMember(writer, "at_ms", doc.AtMs);
+        WriteMember(writer, "xml", doc.Xml);
+        writer.EndObject();
+    }
+    writer.EndArray();
+    writer.Key("outbox");
+    writer.StartArray();
+    for (const TOutboxDoc& doc : FOutbox) {
+        writer.StartObject();
+        WriteMember(writer, "doc_id", doc.DocId);
+        WriteMember(writer, "doc_type", doc.DocType);
+        WriteMember(writer, "status", doc.Status);
+        WriteMember(writer, "error", doc.ErrorText);
+        WriteMember(writer, "utm_url", doc.UtmUrl);
+        WriteMember(writer, "utm_response", doc.UtmResponse);
+        WriteMember(writer, "reason", doc.Reason);
+        WriteMember(writer, "offered", doc.Offered);
+        WriteMember(writer, "created_at_ms", doc.CreatedMs);
+        WriteMember(writer, "updated_at_ms", doc.UpdatedMs);
+        WriteMember(writer, "xml", doc.Xml);
+        writer.EndObject();
+    }
+    writer.EndArray();
+    writer.Key("marks");
+    writer.StartArray();
+    for (const TMark& mark : FMarks) {
+        writer.StartObject();
+        WriteMember(writer, "doc_id", mark.DocId);
+        WriteMember(writer, "kind", mark.Kind);
+        WriteMember(writer, "utm_url", mark.UtmUrl);
+        WriteMember(writer, "utm_response", mark.UtmResponse);
+        WriteMember(writer, "error", mark.ErrorText);
+        WriteMember(writer, "at_ms", mark.AtMs);
+        writer.EndObject();
+    }
+    writer.EndArray();
+    WriteMember(writer, "ping_count", FPingCount);
+    writer.Key("pings");
+    writer.StartArray();
+    for (const TPing& ping : FPings) {
+        writer.StartObject();
+        WriteMember(writer, "kind", ping.Kind);
+        WriteMember(writer, "at_ms", ping.AtMs);
+        WriteMember(writer, "sync_now", ping.SyncNow);
+        WriteRawMember(writer, "body", ping.Body);
+        writer.EndObject();
+    }
+    writer.EndArray();
+    writer.Key("clears");
+    writer.StartArray();
+    for (const TClear& clear : FClears) {
+        writer.StartObject();
+        writer.Key("statuses");
+        writer.StartArray();
+        for (const std::string& status : clear.Statuses)
+            WriteText(writer, status);
+        writer.EndArray();
+        WriteMember(writer, "reason", clear.Reason);
+        WriteMember(writer, "cleared", clear.Cleared);
+        WriteMember(writer, "at_ms", clear.AtMs);
+        writer.EndObject();
+    }
+    writer.EndArray();
+    writer.Key("counts");
+    writer.StartObject();
+    WriteMember(writer, "inbox", static_cast<std::int64_t>(FInbox.size()));
+    WriteMember(writer, "outbox", static_cast<std::int64_t>(FOutbox.size()));
+    for (const char* status : {"queued", "sent", "error", "cancelled"}) {
+        std::int64_t count = 0;
+        for (const TOutboxDoc& doc : FOutbox)
+            count += doc.Status == status;
+        WriteMember(writer, status, count);
+    }
+    WriteMember(writer, "marks", static_cast<std::int64_t>(FMarks.size()));
+    WriteMember(writer, "pings", FPingCount);
+    writer.EndObject();
+    writer.Key("downloads");
+    writer.StartArray();
+    for (const TDownload& download : FDownloads) {
+        writer.StartObject();
+        WriteMember(writer, "name", download.Name);
+        WriteMember(writer, "status", download.Status);
+        WriteMember(writer, "size", download.Size);
+        WriteMember(writer, "at_ms", download.AtMs);
+        writer.EndObject();
+    }
+    writer.EndArray();
+}
+
+}  // namespace egaiss::sim
