@@ -1,0 +1,211 @@
+#include <iconv.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+
+#include "platform/uCodePage.h"
+#include "platform/uErrors.h"
+
+namespace egaiss::platform {
+namespace {
+
+struct TIconvCloser {
+    void operator()(iconv_t converter) const { iconv_close(converter); }
+};
+using TIconvHandle = std::unique_ptr<std::remove_pointer_t<iconv_t>, TIconvCloser>;
+
+constexpr char NoForm = '?';
+
+TIconvHandle OpenConverter(const char* to, const char* from) {
+    iconv_t converter = iconv_open(to, from);
+    // iconv reports failure as the handle (iconv_t)-1.
+    if (converter == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr)
+        throw EAgentError(std::string("Cannot convert text from ") + from + " to " + to + ": " +
+                          std::strerror(errno));
+    }
+    return TIconvHandle(converter);
+}
+
+// Decodes the well-formed UTF-8 sequence at `pos`; its length, or 0 when the bytes are not one.
+std::size_t DecodeUtf8(std::string_view text, std::size_t pos, std::uint32_t& code) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    std::size_t length = 0;
+    std::uint32_t minimum = 0;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, minimum = 0x80, code = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, minimum = 0x800, code = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, minimum = 0x10000, code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (length > text.size() - pos) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[pos + i]);
+        if ((next & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return (code < minimum || code > 0x10FFFF || surrogate) ? 0 : length;
+}
+
+// Code page 1251 as lookup tables, read once from the system's iconv byte by byte. Running iconv
+// over every field costs more than all the rest of reading a price file and building the tables.
+class TCp1251Tables {
+public:
+    static const TCp1251Tables& Instance() {
+        static const TCp1251Tables tables;
+        return tables;
+    }
+
+    // The UTF-8 form of a byte, padded to four bytes.
+    const char* Utf8Bytes(unsigned char byte) const { return FUtf8[byte].data(); }
+    std::size_t Utf8Length(unsigned char byte) const { return FUtf8Length[byte]; }
+    // The 1251 byte of a code point, or 0 when it has none (only U+0000 is byte 0).
+    unsigned char ByteOf(std::uint32_t code) const { return code < FByteOf.size() ? FByteOf[code] : 0; }
+
+private:
+    TCp1251Tables() {
+        const TIconvHandle decoder = OpenConverter("UTF-8", "CP1251");
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            char in = static_cast<char>(byte);
+            char* inPtr = &in;
+            std::size_t inLeft = 1;
+            char out[8];
+            char* outPtr = out;
+            std::size_t outLeft = sizeof out;
+            iconv(decoder.get(), nullptr, nullptr, nullptr, nullptr);
+            std::uint32_t code = byte;
+            if (iconv(decoder.get(), &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) &&
+                inLeft == 0) {
+                const std::string_view utf8(out, static_cast<std::size_t>(outPtr - out));
+                if (utf8.empty() || DecodeUtf8(utf8, 0, code) != utf8.size()) code = byte;
+            }
+            // Otherwise the byte is unassigned (glibc: 0x98); Windows reads it as U+0098 and so do we.
+            Encode(static_cast<unsigned char>(byte), code);
+        }
+    }
+
+    void Encode(unsigned char byte, std::uint32_t code) {
+        auto& utf8 = FUtf8[byte];
+        if (code < 0x80) {
+            utf8[0] = static_cast<char>(code);
+            FUtf8Length[byte] = 1;
+        } else if (code < 0x800) {
+            utf8[0] = static_cast<char>(0xC0 | (code >> 6));
+            utf8[1] = static_cast<char>(0x80 | (code & 0x3F));
+            FUtf8Length[byte] = 2;
+        } else {
+            utf8[0] = static_cast<char>(0xE0 | (code >> 12));
+            utf8[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            utf8[2] = static_cast<char>(0x80 | (code & 0x3F));
+            FUtf8Length[byte] = 3;
+        }
+        if (code < FByteOf.size()) FByteOf[code] = byte;
+    }
+
+    std::array<std::array<char, 4>, 256> FUtf8{};
+    std::array<unsigned char, 256> FUtf8Length{};
+    std::array<unsigned char, 0x10000> FByteOf{};
+};
+
+// Length of the ASCII start of a text, eight bytes at a time where it can: price file lines
+// begin with long runs of digits and separators.
+std::size_t AsciiPrefixLength(std::string_view text) {
+    const char* data = text.data();
+    const std::size_t size = text.size();
+    std::size_t pos = 0;
+    constexpr std::uint64_t HighBits = 0x8080808080808080ULL;
+    for (std::uint64_t word = 0; pos + 8 <= size; pos += 8) {
+        std::memcpy(&word, data + pos, 8);
+        if ((word & HighBits) != 0) break;
+    }
+    while (pos < size && static_cast<unsigned char>(data[pos]) < 0x80) {
+        ++pos;
+    }
+    return pos;
+}
+
+}  // namespace
+
+std::string Utf8ToCp1251(std::string_view text) {
+    const std::size_t ascii = AsciiPrefixLength(text);
+    if (ascii == text.size()) return std::string(text);
+
+    const TCp1251Tables& tables = TCp1251Tables::Instance();
+    // Every character, and every stray byte, gives one byte, so the input size is enough room.
+    std::string result(text.size(), '\0');
+    std::memcpy(result.data(), text.data(), ascii);
+    char* out = result.data() + ascii;
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data()) + ascii;
+    const auto* end = reinterpret_cast<const unsigned char*>(text.data()) + text.size();
+    while (in < end) {
+        const unsigned lead = *in;
+        if (lead < 0x80) {
+            *out++ = static_cast<char>(lead);
+            ++in;
+            continue;
+        }
+        std::uint32_t code = 0;
+        std::size_t length = 0;
+        // Cyrillic letters are two-byte sequences: decode those inline.
+        if (lead >= 0xC2 && lead < 0xE0 && in + 1 < end && (in[1] & 0xC0) == 0x80) {
+            code = ((lead & 0x1FU) << 6) | (in[1] & 0x3FU);
+            length = 2;
+        } else {
+            const auto pos =
+                static_cast<std::size_t>(in - reinterpret_cast<const unsigned char*>(text.data()));
+            length = DecodeUtf8(text, pos, code);
+        }
+        // No 1251 form, or not UTF-8 at all: one "?" and carry on after that character or byte.
+        const unsigned char mapped = length == 0 ? 0 : tables.ByteOf(code);
+        *out++ = mapped == 0 ? NoForm : static_cast<char>(mapped);
+        in += length == 0 ? 1 : length;
+    }
+    result.resize(static_cast<std::size_t>(out - result.data()));
+    return result;
+}
+
+std::string Cp1251ToUtf8(std::string_view bytes) {
+    const std::size_t ascii = AsciiPrefixLength(bytes);
+    if (ascii == bytes.size()) return std::string(bytes);
+
+    const TCp1251Tables& tables = TCp1251Tables::Instance();
+    std::string result;
+    // Cyrillic letters take two bytes each; the rare three-byte ones may grow the text once.
+    result.reserve(bytes.size() + (bytes.size() - ascii));
+    result.append(bytes.data(), ascii);
+
+    // Through a small buffer: a whole file is not given room for the worst case (three bytes each),
+    // and each character is one fixed-size copy.
+    constexpr std::size_t Block = 4096;
+    char buffer[Block * 3 + 4];
+    for (std::size_t pos = ascii; pos < bytes.size();) {
+        const std::size_t end = std::min(bytes.size(), pos + Block);
+        char* out = buffer;
+        while (pos < end) {
+            const auto byte = static_cast<unsigned char>(bytes[pos]);
+            if (byte < 0x80) {
+                *out++ = static_cast<char>(byte);
+            } else {
+                std::memcpy(out, tables.Utf8Bytes(byte), 4);
+                out += tables.Utf8Length(byte);
+            }
+            ++pos;
+        }
+        result.append(buffer, static_cast<std::size_t>(out - buffer));
+    }
+    return result;
+}
+
+}  // namespace egaiss::platform
