@@ -15,8 +15,15 @@ struct TModeName {
 };
 
 constexpr TModeName ModeNames[] = {
-    {"--headless", TRunMode::rmHeadless}, {"sync", TRunMode::rmSync},         {"diagnose", TRunMode::rmDiagnose},
-    {"config", TRunMode::rmConfig},       {"--version", TRunMode::rmVersion}, {"--help", TRunMode::rmHelp},
+    {"--headless", TRunMode::rmHeadless},
+    {"sync", TRunMode::rmSync},
+    {"diagnose", TRunMode::rmDiagnose},
+    {"config", TRunMode::rmConfig},
+    {"scales-load", TRunMode::rmScalesLoad},
+    {"scales-find", TRunMode::rmScalesFind},
+    {"prepare-check", TRunMode::rmPrepareCheck},
+    {"--version", TRunMode::rmVersion},
+    {"--help", TRunMode::rmHelp},
     {"-h", TRunMode::rmHelp},
 };
 
@@ -26,6 +33,14 @@ bool IsNoUpdateSwitch(const std::string& arg) {
     std::string word = arg.substr(1);
     for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return word == "noupdate";
+}
+
+TCommandLine Invalid(const TCommandLine& parsed, const std::string& error) {
+    TCommandLine result;
+    result.Mode = TRunMode::rmInvalid;
+    result.NoUpdate = parsed.NoUpdate;
+    result.Error = error;
+    return result;
 }
 
 }  // namespace
@@ -38,15 +53,20 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.NoUpdate = true;
             continue;
         }
+        // The command checks its own options.
+        if (result.Mode == TRunMode::rmScalesFind) {
+            result.CommandArgs.push_back(arg);
+            continue;
+        }
         bool known = false;
         for (const auto& [name, mode] : ModeNames) {
             if (arg != name) continue;
             known = true;
-            if (modeGiven) return {TRunMode::rmInvalid, result.NoUpdate, "more than one command: " + arg};
+            if (modeGiven) return Invalid(result, "more than one command: " + arg);
             result.Mode = mode;
             modeGiven = true;
         }
-        if (!known) return {TRunMode::rmInvalid, result.NoUpdate, "unknown argument: " + arg};
+        if (!known) return Invalid(result, "unknown argument: " + arg);
     }
     return result;
 }
@@ -61,6 +81,15 @@ void PrintUsage(std::ostream& out) {
            "  sync         run one sync cycle now; prints OK: or FAILED: and the message\n"
            "  diagnose     print the UTM diagnosis as JSON\n"
            "  config       print the effective settings (the secret hidden)\n"
+           "  scales-load  load the waiting price file into the scales now; prints the result\n"
+           "  scales-find [--subnet CIDR]... [--port N] [--timeout-ms N]\n"
+           "               search the LAN for scales; prints host:port:serial per scale.\n"
+           "               --subnet probes only the given subnets (repeatable) and sends\n"
+           "               no 255.255.255.255 probe; defaults: this computer's subnets,\n"
+           "               port 5001, 5000 ms\n"
+           "  prepare-check\n"
+           "               run the checks of the server's preparation manifest; prints one\n"
+           "               line per component: order, state, title, detail\n"
            "  --version    print the agent version\n"
            "  --help       print this text\n"
            "\n"
@@ -86,6 +115,12 @@ int RunSupportCommand(const TCommandLine& commandLine, std::ostream& out, std::o
             return RunDiagnoseCommand(out);
         case TRunMode::rmConfig:
             return RunConfigCommand(out);
+        case TRunMode::rmScalesLoad:
+            return RunScalesLoadCommand(out);
+        case TRunMode::rmScalesFind:
+            return RunScalesFindCommand(commandLine.CommandArgs, out, err);
+        case TRunMode::rmPrepareCheck:
+            return RunPrepareCheckCommand(out);
         case TRunMode::rmInvalid:
             err << "VelmoraEgaissAgent: " << commandLine.Error << "\n";
             PrintUsage(err);

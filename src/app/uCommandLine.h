@@ -6,12 +6,26 @@
 
 namespace egaiss {
 
-enum class TRunMode { rmTray, rmHeadless, rmSync, rmDiagnose, rmConfig, rmVersion, rmHelp, rmInvalid };
+enum class TRunMode {
+    rmTray,
+    rmHeadless,
+    rmSync,
+    rmDiagnose,
+    rmConfig,
+    rmScalesLoad,
+    rmScalesFind,
+    rmPrepareCheck,
+    rmVersion,
+    rmHelp,
+    rmInvalid
+};
 
 struct TCommandLine {
     TRunMode Mode = TRunMode::rmTray;
     bool NoUpdate = false;
     std::string Error;  // why the arguments are invalid
+    // The arguments after a command that takes options of its own (scales-find).
+    std::vector<std::string> CommandArgs;
 };
 
 // Exit codes of the program.

@@ -1,18 +1,97 @@
 #include "app/uSupportCommands.h"
 
+#include <atomic>
+#include <charconv>
 #include <ostream>
 
 #include "app/uCommandLine.h"
 #include "clients/uUtmApi.h"
 #include "clients/uVelmoraApi.h"
 #include "core/uEgaissLog.h"
+#include "platform/uErrors.h"
+#include "platform/uNetAdapters.h"
 #include "platform/uPath.h"
+#include "platform/uSockets.h"
+#include "prepare/uBootstrapInstall.h"
+#include "prepare/uPrepareCheck.h"
+#include "scales/uMassaKDiscovery.h"
+#include "scales/uScalesConfig.h"
+#include "scales/uVesiFolderWatch.h"
 #include "sync/uSyncWorker.h"
 
 namespace egaiss {
 namespace {
 
 constexpr auto LockWait = std::chrono::seconds(10);
+constexpr int MaxFindTimeoutMs = 600000;
+
+bool ParseWholeNumber(const std::string& text, int low, int high, int& value) {
+    int parsed = 0;
+    const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (failure != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high)
+        return false;
+    value = parsed;
+    return true;
+}
+
+// "a.b.c.d/n", or a single address as /32. The subnet's own address is its network address, so
+// that the scan skips no host of it.
+bool ParseSubnet(const std::string& text, TLocalSubnet& subnet) {
+    const auto slash = text.find('/');
+    std::uint32_t address = 0;
+    int prefix = 32;
+    if (!platform::ParseIPv4(text.substr(0, slash), address)) return false;
+    if (slash != std::string::npos && !ParseWholeNumber(text.substr(slash + 1), 0, 32, prefix)) return false;
+    const std::uint32_t mask = platform::TIPv4Prefix{address, prefix}.Mask();
+    subnet = TLocalSubnet::Of(address & mask, mask);
+    return true;
+}
+
+struct TFindOptions {
+    std::vector<TLocalSubnet> Subnets;
+    int Port = DefaultScalePort();
+    int TimeoutMs = 5000;
+};
+
+bool ParseFindOptions(const std::vector<std::string>& args, TFindOptions& options, std::string& error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        if (const auto equals = name.find('='); name.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name.resize(equals);
+        } else if (name == "--subnet" || name == "--port" || name == "--timeout-ms") {
+            if (i + 1 >= args.size()) {
+                error = name + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+        if (name == "--subnet") {
+            TLocalSubnet subnet;
+            if (!ParseSubnet(value, subnet)) {
+                error = "--subnet: expected a.b.c.d/n, got '" + value + "'";
+                return false;
+            }
+            options.Subnets.push_back(subnet);
+        } else if (name == "--port") {
+            if (!ParseWholeNumber(value, 1, 65535, options.Port)) {
+                error = "--port: expected 1..65535, got '" + value + "'";
+                return false;
+            }
+        } else if (name == "--timeout-ms") {
+            if (!ParseWholeNumber(value, 0, MaxFindTimeoutMs, options.TimeoutMs)) {
+                error =
+                    "--timeout-ms: expected 0.." + std::to_string(MaxFindTimeoutMs) + ", got '" + value + "'";
+                return false;
+            }
+        } else {
+            error = "scales-find: unknown option: " + args[i];
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -67,6 +146,65 @@ std::string EffectiveConfigText(const TEgaissConfig& cfg) {
 int RunConfigCommand(std::ostream& out) {
     out << EffectiveConfigText(LoadConfig());
     return ExitOk;
+}
+
+int RunScalesLoadCommand(std::ostream& out) {
+    try {
+        TVesiLoadResult result;
+        const bool loaded = PollScalesFolders(LoadScalesConfig(), true, result);
+        out << result.Message << "\n";
+        return loaded ? ExitOk : ExitFailed;
+    } catch (const std::exception& error) {
+        LogException("Scales load command", error);
+        out << ExceptionClassName(error) << ": " << error.what() << "\n";
+        return ExitFailed;
+    }
+}
+
+int RunScalesFindCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    TFindOptions options;
+    std::string error;
+    if (!ParseFindOptions(args, options, error)) {
+        err << "VelmoraEgaissAgent: " << error << "\n";
+        return ExitUsage;
+    }
+    TMassaDiscoveryParams params;
+    params.TimeoutMs = options.TimeoutMs;
+    params.Port = options.Port;
+    if (!options.Subnets.empty()) {
+        params.Subnets = options.Subnets;
+        // The search always opens with a limited-broadcast probe; here it goes to the first given
+        // subnet's broadcast instead, so that nothing leaves the subnets the user named.
+        params.LimitedBroadcast = options.Subnets.front().Bcast;
+    }
+    const std::atomic<bool> cancel{false};
+    const std::vector<TMassaDevice> devices = DiscoverMassaScales(params, cancel, {}, {});
+    for (const TMassaDevice& device : devices) {
+        out << TScaleEndpoint{device.Host, device.Port, device.Serial, true}.AsLine() << "\n";
+    }
+    return devices.empty() ? ExitFailed : ExitOk;
+}
+
+int RunPrepareCheckCommand(std::ostream& out) {
+    const TEgaissConfig cfg = LoadConfig();
+    if (!cfg.IsComplete()) {
+        out << "Agent is not configured\n";
+        return ExitUsage;
+    }
+    LogBootstrap("Start environment checks");
+    TBootstrapManifest manifest;
+    try {
+        manifest.Load(cfg.ServerURL, false);
+    } catch (const std::exception& error) {
+        LogBootstrapError("Checks failed: " + std::string(error.what()));
+        out << "FAILED: " << error.what() << "\n";
+        return ExitFailed;
+    }
+    LogBootstrap("Manifest loaded: " + manifest.SourceURL());
+    const auto rows = RunComponentChecks(manifest.Components(), cfg);
+    for (const auto& row : rows)
+        out << ComponentCheckLine(row) << "\n";
+    return AnyRequiredCheckFailed(rows) ? ExitFailed : ExitOk;
 }
 
 }  // namespace egaiss

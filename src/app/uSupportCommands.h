@@ -3,6 +3,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/uEgaissConfig.h"
 #include "platform/uInstanceLock.h"
@@ -12,6 +13,14 @@ namespace egaiss {
 int RunSyncCommand(std::ostream& out);
 int RunDiagnoseCommand(std::ostream& out);
 int RunConfigCommand(std::ostream& out);
+// Loads the waiting price file into the scales as the dialog's "load now" does; 0 when loaded.
+int RunScalesLoadCommand(std::ostream& out);
+// `args`: [--subnet CIDR]... [--port N] [--timeout-ms N]. One "host:port[:serial]" line per scale;
+// 0 when a scale answered.
+int RunScalesFindCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Loads the preparation manifest (the cache rules apply) and prints one line per component check;
+// 1 when a required check failed or the manifest could not be loaded.
+int RunPrepareCheckCommand(std::ostream& out);
 
 // The settings as `config` prints them: ConfigToText's keys plus autostart, the secret hidden.
 std::string EffectiveConfigText(const TEgaissConfig& cfg);

@@ -1,12 +1,14 @@
 #include "core/uAgent.h"
 
 #include <QMetaObject>
+#include <algorithm>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
 
 #include "core/uEgaissLog.h"
+#include "core/uEgaissRu.h"
 #include "core/uVersion.h"
 #include "platform/uErrors.h"
 
@@ -71,12 +73,15 @@ TAgent::TAgent(TAgentServices& services, TAgentWindow* window, TAgentOptions opt
     connect(&FTimerSync, &QTimer::timeout, this, &TAgent::DoSyncAsync);
     connect(&FTimerCommand, &QTimer::timeout, this, &TAgent::PollCommand);
     connect(&FTimerPing, &QTimer::timeout, this, &TAgent::DoDiagnosisPingAsync);
+    FTimerScales.setInterval(DefaultScalePollSeconds * FOptions.MillisPerSecond);
+    connect(&FTimerScales, &QTimer::timeout, this, &TAgent::DoScalesPollAsync);
 }
 
 TAgent::~TAgent() { FJobs->Detach(); }
 
 void TAgent::Start() {
     FCfg = FServices.LoadConfig();
+    LoadScalesSettings();
     FWasConfigured = FCfg.IsComplete();
     FServices.ApplyAutostart(FCfg);
     LogInfo(std::string("Agent started v") + AgentVersion);
@@ -86,9 +91,12 @@ void TAgent::Start() {
         LogStep("Startup.EnsureConfig");
         EnsureConfig();
         FCfg = FServices.LoadConfig();
+        LoadScalesSettings();
         ApplySyncInterval();
+        ApplyScalesTimer();
         LogStep("Startup.UpdateTray");
         UpdateTray();
+        if (!FScalesCfg.MacAddr.empty()) LogInfo("Agent MAC=" + FScalesCfg.MacAddr);
         LogStep("Startup.RefreshLog");
         RefreshLogIfShown();
     } catch (const std::exception& error) {
@@ -106,6 +114,8 @@ void TAgent::Start() {
     LogStep("Startup.self_update");
     try {
         if (FServices.CheckForUpdate(FCfg)) {
+            // The process ends now: no timer may start another job.
+            FTimerScales.stop();
             emit ExitRequested();
             return;
         }
@@ -138,7 +148,9 @@ void TAgent::ApplySyncInterval() {
 }
 
 void TAgent::EnableSyncTimers(bool enabled) {
-    for (QTimer* timer : {&FTimerSync, &FTimerCommand, &FTimerPing}) {
+    // The command timer starts first: with equal intervals it then ticks before the sync timer,
+    // so the server is asked while no sync runs.
+    for (QTimer* timer : {&FTimerCommand, &FTimerSync, &FTimerPing}) {
         if (enabled) timer->start();
         else timer->stop();
     }
@@ -182,6 +194,56 @@ void TAgent::DoSyncAsync() {
             LogException("Sync thread", error);
         }
         return [this, outcome] { FinishSync(outcome.OK, outcome.Msg); };
+    });
+}
+
+void TAgent::LoadScalesSettings() {
+    FScalesCfg = FServices.LoadScalesConfig();
+    const bool hadMac = !TrimControl(FScalesCfg.MacAddr).empty();
+    FServices.EnsureMacAddr(FScalesCfg);
+    if (hadMac || TrimControl(FScalesCfg.MacAddr).empty()) return;
+    try {
+        FServices.SaveScalesConfig(FScalesCfg);
+    } catch (const std::exception&) {
+        // The address is detected again at the next start; nothing else depends on it.
+    }
+}
+
+void TAgent::ApplyScalesTimer() {
+    if (!AnyBrandActive(FScalesCfg)) {
+        FTimerScales.stop();
+        return;
+    }
+    FTimerScales.setInterval(std::max(ScalesPollSeconds(FScalesCfg), 1) * FOptions.MillisPerSecond);
+    FTimerScales.start();
+}
+
+void TAgent::ScalesSettingsSaved(int brand) {
+    LoadScalesSettings();
+    ApplyScalesTimer();
+    const bool active = brand >= 0 && brand < ScaleBrandCount &&
+                        IsBrandActive(FScalesCfg.Brands[static_cast<std::size_t>(brand)]);
+    LogInfo("Scales " + ScaleBrandTitle(brand) + " saved; active=" + (active ? "True" : "False"));
+}
+
+void TAgent::DoScalesPollAsync() {
+    if (FScalesBusy || !AnyBrandActive(FScalesCfg)) return;
+    FScalesBusy = true;
+    StartJob([this, services = &FServices, cfg = FScalesCfg]() -> std::function<void()> {
+        try {
+            TVesiLoadResult result;
+            if (services->PollScales(cfg, result)) {
+                LogInfo("Scales auto-poll OK: " + result.Message);
+            } else if (!result.FileName.empty() && !result.Message.empty()) {
+                LogError("Scales auto-poll: " + result.Message);
+            }
+        } catch (const std::exception& error) {
+            LogException("Scales poll", error);
+        }
+        return [this] {
+            FScalesBusy = false;
+            RefreshLogIfShown();
+        };
     });
 }
 

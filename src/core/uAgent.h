@@ -1,6 +1,6 @@
 #pragma once
-// The agent's scheduler: start-up, the sync, command and ping timers, the busy and pause flags,
-// the background jobs and the status. The tray window and headless mode both run on it.
+// The agent's scheduler: start-up, the sync, command, ping and scales timers, the busy and pause
+// flags, the background jobs and the status. The tray window and headless mode both run on it.
 #include <QObject>
 #include <QTimer>
 #include <atomic>
@@ -57,6 +57,15 @@ public:
     // After the settings dialog saved: reload, re-time, start or stop syncing.
     void SettingsSaved();
 
+    // Reloads the scale settings; a MAC address detected for settings that had none is saved once.
+    void LoadScalesSettings();
+    // Runs the scales timer at the first active brand's interval, or stops it when none is active.
+    void ApplyScalesTimer();
+    // One scales poll on a thread of its own; neither the pause nor the agent settings stop it.
+    void DoScalesPollAsync();
+    // After the scales dialog saved the settings of `brand`.
+    void ScalesSettingsSaved(int brand);
+
     // Waits until no job thread runs any more, at most `timeout`; true when none runs.
     bool WaitForJobs(std::chrono::milliseconds timeout);
 
@@ -64,11 +73,14 @@ public:
     const TAgentStatus& Status() const { return FStatus; }
     bool SyncBusy() const { return FSyncBusy; }
     bool DiagnosisBusy() const { return FDiagnosisBusy; }
+    bool ScalesBusy() const { return FScalesBusy; }
+    const TScalesConfig& ScalesConfig() const { return FScalesCfg; }
     bool SyncPaused() const { return *FSyncPaused; }
     bool WasConfigured() const { return FWasConfigured; }
     const QTimer& SyncTimer() const { return FTimerSync; }
     const QTimer& CommandTimer() const { return FTimerCommand; }
     const QTimer& PingTimer() const { return FTimerPing; }
+    const QTimer& ScalesTimer() const { return FTimerScales; }
 
 signals:
     void ExitRequested();
@@ -90,16 +102,19 @@ private:
     std::shared_ptr<TJobTracker> FJobs;
 
     TEgaissConfig FCfg;
+    TScalesConfig FScalesCfg;
     TAgentStatus FStatus;
     bool FWasConfigured = false;
     bool FSyncBusy = false;
     bool FDiagnosisBusy = false;
+    bool FScalesBusy = false;
     // Read by a starting sync thread, which may outlive the agent: shared and atomic.
     std::shared_ptr<std::atomic<bool>> FSyncPaused = std::make_shared<std::atomic<bool>>(false);
 
     QTimer FTimerSync;
     QTimer FTimerCommand;
     QTimer FTimerPing;
+    QTimer FTimerScales;
 };
 
 }  // namespace egaiss

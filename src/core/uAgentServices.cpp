@@ -2,9 +2,9 @@
 
 #include "clients/uUtmApi.h"
 #include "clients/uVelmoraApi.h"
-#include "core/uEgaissLog.h"
 #include "core/uVersion.h"
 #include "sync/uSyncWorker.h"
+#include "update/uAgentUpdate.h"
 
 namespace egaiss {
 
@@ -31,13 +31,21 @@ bool TRealAgentServices::PollSyncCommand(const TEgaissConfig& cfg) {
     return TVelmoraApi(cfg).PollSyncCommand(AgentVersion);
 }
 
-bool TRealAgentServices::CheckForUpdate(const TEgaissConfig& /*cfg*/) {
-    if (!FSelfUpdateEnabled) {
-        LogInfo("Update skipped (--noupdate)");
-        return false;
-    }
-    // The update manifest check joins here; until then no update is ever installed.
-    return false;
+bool TRealAgentServices::CheckForUpdate(const TEgaissConfig& cfg) {
+    // The switch is honoured inside the check, after its test of the settings.
+    TUpdateEnvironment environment;
+    environment.NoUpdateSwitch = !FSelfUpdateEnabled;
+    return egaiss::CheckForUpdate(cfg, environment);
+}
+
+TScalesConfig TRealAgentServices::LoadScalesConfig() { return egaiss::LoadScalesConfig(); }
+
+std::string TRealAgentServices::EnsureMacAddr(TScalesConfig& cfg) { return egaiss::EnsureMacAddr(cfg); }
+
+void TRealAgentServices::SaveScalesConfig(const TScalesConfig& cfg) { egaiss::SaveScalesConfig(cfg); }
+
+bool TRealAgentServices::PollScales(const TScalesConfig& cfg, TVesiLoadResult& result) {
+    return PollScalesFolders(cfg, false, result);
 }
 
 }  // namespace egaiss

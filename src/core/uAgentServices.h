@@ -4,6 +4,8 @@
 #include <string>
 
 #include "core/uEgaissConfig.h"
+#include "scales/uScalesConfig.h"
+#include "scales/uVesiFolderWatch.h"
 
 namespace egaiss {
 
@@ -32,6 +34,19 @@ public:
     virtual bool PollSyncCommand(const TEgaissConfig& cfg) = 0;
     // True when a newer agent replaced this one and was started: this process must end now.
     virtual bool CheckForUpdate(const TEgaissConfig& cfg) = 0;
+
+    // The scale settings. The defaults stand for an agent without scales: nothing is active, so
+    // the scales timer never runs.
+    virtual TScalesConfig LoadScalesConfig() { return {}; }
+    // Fills a blank MAC address from the network adapters; returns it.
+    virtual std::string EnsureMacAddr(TScalesConfig& cfg) { return cfg.MacAddr; }
+    // May raise.
+    virtual void SaveScalesConfig(const TScalesConfig& /*cfg*/) {}
+    // One automatic poll of the scales folders; may raise.
+    virtual bool PollScales(const TScalesConfig& /*cfg*/, TVesiLoadResult& result) {
+        result = {};
+        return false;
+    }
 };
 
 // The services of the running agent: agent.ini, the UTM, the server and the self-update.
@@ -45,6 +60,10 @@ public:
     TDiagnosisReport DiagnosisPing(const TEgaissConfig& cfg, const std::string& lastError) override;
     bool PollSyncCommand(const TEgaissConfig& cfg) override;
     bool CheckForUpdate(const TEgaissConfig& cfg) override;
+    TScalesConfig LoadScalesConfig() override;
+    std::string EnsureMacAddr(TScalesConfig& cfg) override;
+    void SaveScalesConfig(const TScalesConfig& cfg) override;
+    bool PollScales(const TScalesConfig& cfg, TVesiLoadResult& result) override;
 
 private:
     bool FSelfUpdateEnabled;

@@ -64,8 +64,14 @@ void WriteAll(int fd, const std::string& bytes, const std::string& path) {
 mode_t ModeOf(TFileAccess access) { return access == TFileAccess::faOwnerOnly ? 0600 : 0644; }
 
 void WriteToDescriptor(const std::string& path, int flags, mode_t mode, const std::string& bytes) {
-    CreateParentFolder(path);
-    TFileDescriptor file(::open(path.c_str(), flags | O_CLOEXEC, mode));
+    // The folder nearly always exists (the log appends here for every line): create it only when
+    // the open says it is missing.
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    if (fd < 0 && errno == ENOENT) {
+        CreateParentFolder(path);
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    }
+    TFileDescriptor file(fd);
     if (file.Get() < 0) RaiseFileError("Cannot open", path, errno);
     WriteAll(file.Get(), bytes, path);
     if (file.Close() != 0) RaiseFileError("Cannot close", path, errno);

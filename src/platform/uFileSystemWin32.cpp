@@ -31,10 +31,19 @@ void CreateParentFolder(const std::string& path) {
 }
 
 THandle OpenForWriting(const std::string& path, DWORD disposition) {
-    CreateParentFolder(path);
-    HANDLE handle = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE | GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::wstring widePath = Utf8ToWide(path);
+    const auto open = [&] {
+        return CreateFileW(widePath.c_str(), GENERIC_WRITE | GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    // The folder nearly always exists (the log appends here for every line): create it only when
+    // the open says it is missing.
+    HANDLE handle = open();
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        CreateParentFolder(path);
+        handle = open();
+    }
     if (handle == INVALID_HANDLE_VALUE) RaiseFileError("Cannot open", path);
     return THandle(handle);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Child processes started by the agent: a program run with its output captured and a bounded wait,
-// so that a program that hangs can never block the caller.
+// so that a program that hangs can never block the caller; and an installer started with
+// administrator rights and tracked until it ends.
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -12,19 +13,42 @@
 
 namespace egaiss::platform {
 
-// A program could not be started (not found, not executable, no resources).
+// A program could not be started (not found, not executable, no resources, elevation refused).
 class EProcessError : public EAgentError {
 public:
-    using EAgentError::EAgentError;
+    explicit EProcessError(const std::string& message, int systemError = 0)
+        : EAgentError(message), FSystemError(systemError) {}
     const char* ClassName() const noexcept override { return "EProcessError"; }
+    // The system's error code of the failed start (errno, GetLastError); 0 when none applies.
+    int SystemError() const noexcept { return FSystemError; }
+
+private:
+    int FSystemError;
 };
+
+// A program to start with administrator rights.
+struct TElevatedStart {
+    std::string Program;     // a path, or a name looked up in the search path
+    std::string Parameters;  // the rest of the command line as one text, quoted the Windows way
+    bool ShowWindow = true;  // false starts it hidden (Windows)
+    // POSIX: the command that runs Program elevated, Program and the split Parameters following it;
+    // empty means {"pkexec"}. Ignored on Windows, where the shell's "runas" verb elevates.
+    std::vector<std::string> Elevator;
+};
+
+// Splits a command-line text into arguments the way the Windows C runtime does: blanks separate,
+// double quotes group, backslashes escape only before a double quote.
+std::vector<std::string> SplitCommandLine(const std::string& text);
+
+// Windows Installer packages can be run here (msiexec exists only on Windows).
+bool CanRunMsiPackages();
 
 // Output kept in memory per child; what a child writes beyond it is read and dropped, so the child
 // never blocks on a full pipe.
 inline constexpr std::size_t DefaultMaxProcessOutput = std::size_t{1024} * 1024;
 
-// One child process. Destroying the object while the child runs ends the child and every process it
-// started, and reaps it.
+// One child process. Destroying the object while a captured child runs ends the child and every
+// process it started, and reaps it; an elevated child is left running, only no longer tracked.
 class TProcess {
 public:
     TProcess();
@@ -38,12 +62,24 @@ public:
     // of the same object raises too.
     void StartCaptured(const std::string& program, const std::vector<std::string>& args);
 
+    // Starts an installer with administrator rights, which may ask the user through the system's
+    // elevation prompt: Windows ShellExecuteEx with the verb "runas"; POSIX the elevator command
+    // (pkexec) running Program, after giving Program the execute permission its read permission
+    // allows (a download has none). No pipes: its standard streams go nowhere. True when the process
+    // is tracked; false when it started but the system gave no handle to track it by. Raises
+    // EProcessError with the system's error code when it cannot start (also a refused elevation on
+    // Windows). WaitForExit, ExitCode and Terminate of an elevated child may be called from two
+    // threads at once.
+    bool StartElevated(const TElevatedStart& start);
+
     // Collects output until the child has ended or `timeout` has passed. True when the child ended
     // (its exit code is then known); output that processes started by the child still write after
     // that is not waited for.
     bool WaitForExit(std::chrono::milliseconds timeout);
 
     // Ends the child and the processes it started, and reaps it. Nothing happens once it has ended.
+    // An elevated child is ended with exit code 1 (Windows) or SIGKILL (POSIX) and waited for up to
+    // 5 s; one the agent may not signal (it runs as another user) keeps running.
     void Terminate();
 
     bool Started() const;

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "platform/uProcess.h"
 
@@ -80,12 +83,42 @@ TUniqueFd OpenPidFd(pid_t pid) {
 // Without a pid descriptor the child's end is noticed by looking at it this often.
 constexpr std::chrono::milliseconds ExitPollSlice{50};
 
+// How long Terminate waits for an elevated child after the kill.
+constexpr std::chrono::milliseconds ElevatedKillWait{5000};
+
+// A downloaded installer carries no execute bit: give it one wherever it may be read.
+void MakeExecutable(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        const int error = errno;
+        throw EProcessError("Cannot start " + path + ": " + std::strerror(error), error);
+    }
+    const mode_t wanted = info.st_mode | S_IXUSR | ((info.st_mode & (S_IRGRP | S_IROTH)) >> 2);
+    if (wanted != info.st_mode && ::chmod(path.c_str(), wanted & 07777) != 0) {
+        const int error = errno;
+        throw EProcessError("Cannot make " + path + " executable: " + std::strerror(error), error);
+    }
+}
+
+// A child that outlives its object must still be reaped, or it stays a zombie once it ends.
+void ReapInBackground(pid_t pid) {
+    std::thread([pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
 }  // namespace
 
 struct TProcess::TImpl {
     pid_t Pid = -1;
+    bool Elevated = false;
     TUniqueFd Output;
+    // Closed only with the object, so that one thread may poll it while another reaps.
     TUniqueFd PidFd;
+    // Guards ExitCode and reaping: once reaped, the pid may belong to another process.
+    mutable std::mutex Lock;
     std::optional<int> ExitCode;
     std::string Text;
     std::size_t MaxOutput = DefaultMaxProcessOutput;
@@ -111,31 +144,113 @@ struct TProcess::TImpl {
     }
 
     bool Reap(bool block) {
+        const std::lock_guard guard(Lock);
+        return ReapLocked(block);
+    }
+
+    bool ReapLocked(bool block) {
         if (ExitCode) return true;
         int status = 0;
         for (;;) {
             const pid_t done = ::waitpid(Pid, &status, block ? 0 : WNOHANG);
             if (done == Pid) {
                 ExitCode = ExitCodeOf(status);
-                PidFd.Reset();
                 return true;
             }
             if (done < 0 && errno == EINTR) continue;
             if (done < 0) {
                 // Someone else reaped it (a SIGCHLD handler set to ignore); its code is lost.
                 ExitCode = -1;
-                PidFd.Reset();
                 return true;
             }
             return false;
         }
+    }
+
+    // Signals the child's group and the child, unless it was reaped (its pid may be reused).
+    void KillUnlessReaped() {
+        const std::lock_guard guard(Lock);
+        if (ReapLocked(false)) return;
+        ::kill(-Pid, SIGKILL);
+        ::kill(Pid, SIGKILL);
     }
 };
 
 TProcess::TProcess() : FImpl(std::make_unique<TImpl>()) {}
 
 TProcess::~TProcess() {
-    Terminate();
+    if (!FImpl->Elevated) {
+        Terminate();
+        return;
+    }
+    if (!FImpl->Reap(false)) ReapInBackground(FImpl->Pid);
+}
+
+bool TProcess::StartElevated(const TElevatedStart& start) {
+    if (FImpl->Pid > 0) throw EProcessError("Process already started: " + start.Program);
+    if (start.Program.empty()) throw EProcessError("Cannot start a program without a name");
+    if (start.Program.find('/') != std::string::npos) MakeExecutable(start.Program);
+
+    std::vector<std::string> storage =
+        start.Elevator.empty() ? std::vector<std::string>{"pkexec"} : start.Elevator;
+    storage.push_back(start.Program);
+    for (auto& arg : SplitCommandLine(start.Parameters))
+        storage.push_back(std::move(arg));
+    std::vector<char*> argv;
+    argv.reserve(storage.size() + 1);
+    for (auto& arg : storage)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    TPipe startError = MakePipe();
+    TUniqueFd nowhere(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (!nowhere.Valid()) {
+        const int error = errno;
+        throw EProcessError(std::string("Cannot open /dev/null: ") + std::strerror(error), error);
+    }
+
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        const int error = errno;
+        throw EProcessError("Cannot start " + start.Program + ": " + std::strerror(error), error);
+    }
+    if (pid == 0) {
+        // Its own process group, so that ending it also ends what the installer started.
+        ::setpgid(0, 0);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        struct sigaction defaults {};
+        defaults.sa_handler = SIG_DFL;
+        ::sigaction(SIGPIPE, &defaults, nullptr);
+        ::dup2(nowhere.Get(), STDIN_FILENO);
+        ::dup2(nowhere.Get(), STDOUT_FILENO);
+        ::dup2(nowhere.Get(), STDERR_FILENO);
+        ::execvp(argv[0], argv.data());
+        const int error = errno;
+        [[maybe_unused]] const ssize_t written = ::write(startError.Write.Get(), &error, sizeof error);
+        ::_exit(127);
+    }
+
+    FImpl->Pid = pid;
+    FImpl->Elevated = true;
+    ::setpgid(pid, pid);
+    startError.Write.Reset();
+
+    int childError = 0;
+    ssize_t count = 0;
+    do {
+        count = ::read(startError.Read.Get(), &childError, sizeof childError);
+    } while (count < 0 && errno == EINTR);
+    if (count == static_cast<ssize_t>(sizeof childError)) {
+        FImpl->Reap(true);
+        FImpl->Pid = -1;
+        FImpl->Elevated = false;
+        FImpl->ExitCode.reset();
+        throw EProcessError("Cannot start " + storage.front() + ": " + std::strerror(childError), childError);
+    }
+    FImpl->PidFd = OpenPidFd(pid);
+    return true;
 }
 
 void TProcess::StartCaptured(const std::string& program, const std::vector<std::string>& args) {
@@ -208,8 +323,11 @@ bool TProcess::WaitForExit(std::chrono::milliseconds timeout) {
     for (;;) {
         if (impl.Reap(false)) {
             // What the child wrote before it ended is in the pipe; descendants are not waited for.
-            impl.ReadAvailable();
-            impl.Output.Reset();
+            // An elevated child has no pipe, and two threads may be here at once.
+            if (impl.Output.Valid()) {
+                impl.ReadAvailable();
+                impl.Output.Reset();
+            }
             return true;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -229,6 +347,11 @@ bool TProcess::WaitForExit(std::chrono::milliseconds timeout) {
 
 void TProcess::Terminate() {
     TImpl& impl = *FImpl;
+    if (impl.Elevated) {
+        impl.KillUnlessReaped();
+        WaitForExit(ElevatedKillWait);
+        return;
+    }
     if (impl.Pid <= 0 || impl.Reap(false)) {
         impl.Output.Reset();
         return;
@@ -244,6 +367,7 @@ bool TProcess::Started() const {
 }
 
 std::optional<int> TProcess::ExitCode() const {
+    const std::lock_guard guard(FImpl->Lock);
     return FImpl->ExitCode;
 }
 
@@ -253,6 +377,10 @@ const std::string& TProcess::Output() const {
 
 void TProcess::SetMaxOutputBytes(std::size_t bytes) {
     FImpl->MaxOutput = bytes;
+}
+
+bool CanRunMsiPackages() {
+    return false;
 }
 
 }  // namespace egaiss::platform

@@ -1,6 +1,10 @@
 #include <windows.h>
+// after windows.h
+#include <objbase.h>
+#include <shellapi.h>
 
 #include <algorithm>
+#include <mutex>
 
 #include "platform/uProcess.h"
 #include "platform/uWin32Text.h"
@@ -61,12 +65,31 @@ TUniqueHandle MakeKillJob() {
 // Without an overlapped pipe the child's end and its output are looked at this often.
 constexpr DWORD PollSliceMs = 50;
 
+// The shell may hand a verb to COM handlers; it wants an apartment on the calling thread.
+class TComApartment {
+public:
+    TComApartment()
+        : FInitialised(
+              SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    ~TComApartment() {
+        if (FInitialised) CoUninitialize();
+    }
+    TComApartment(const TComApartment&) = delete;
+    TComApartment& operator=(const TComApartment&) = delete;
+
+private:
+    bool FInitialised;
+};
+
 }  // namespace
 
 struct TProcess::TImpl {
     TUniqueHandle Process;
     TUniqueHandle Job;
     TUniqueHandle Output;
+    bool Elevated = false;
+    // Guards ExitCode: an elevated child may be waited for and ended from two threads.
+    mutable std::mutex Lock;
     std::optional<int> ExitCode;
     std::string Text;
     std::size_t MaxOutput = DefaultMaxProcessOutput;
@@ -96,10 +119,15 @@ struct TProcess::TImpl {
     }
 
     bool Ended(DWORD waitMs) {
-        if (ExitCode) return true;
+        {
+            const std::lock_guard guard(Lock);
+            if (ExitCode) return true;
+        }
         if (WaitForSingleObject(Process.get(), waitMs) != WAIT_OBJECT_0) return false;
         DWORD code = 0;
-        ExitCode = GetExitCodeProcess(Process.get(), &code) ? static_cast<int>(code) : -1;
+        const int exitCode = GetExitCodeProcess(Process.get(), &code) ? static_cast<int>(code) : -1;
+        const std::lock_guard guard(Lock);
+        if (!ExitCode) ExitCode = exitCode;
         return true;
     }
 };
@@ -107,7 +135,34 @@ struct TProcess::TImpl {
 TProcess::TProcess() : FImpl(std::make_unique<TImpl>()) {}
 
 TProcess::~TProcess() {
-    Terminate();
+    // Closing the handle of an elevated installer leaves it running, as the user expects.
+    if (!FImpl->Elevated) Terminate();
+}
+
+bool TProcess::StartElevated(const TElevatedStart& start) {
+    if (FImpl->Process) throw EProcessError("Process already started: " + start.Program);
+    if (start.Program.empty()) throw EProcessError("Cannot start a program without a name");
+
+    const std::wstring program = Utf8ToWide(start.Program);
+    const std::wstring parameters = Utf8ToWide(start.Parameters);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"runas";
+    info.lpFile = program.c_str();
+    info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+    info.nShow = start.ShowWindow ? SW_SHOWNORMAL : SW_HIDE;
+
+    const TComApartment apartment;
+    if (!ShellExecuteExW(&info)) {
+        const DWORD error = GetLastError();
+        throw EProcessError("Cannot start " + start.Program + ": " + Win32ErrorText(error),
+                            static_cast<int>(error));
+    }
+    FImpl->Elevated = true;
+    if (info.hProcess == nullptr) return false;
+    FImpl->Process.reset(info.hProcess);
+    return true;
 }
 
 void TProcess::StartCaptured(const std::string& program, const std::vector<std::string>& args) {
@@ -179,20 +234,23 @@ bool TProcess::WaitForExit(std::chrono::milliseconds timeout) {
         impl.ReadAvailable();
         if (impl.Ended(0)) {
             impl.ReadAvailable();
-            impl.Output.reset();
+            // An elevated child has no pipe, and two threads may be here at once.
+            if (impl.Output) impl.Output.reset();
             return true;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
-        impl.Ended(static_cast<DWORD>(std::min<long long>(left.count(), PollSliceMs)));
+        // Only a pipe to drain needs the short slices.
+        const long long slice = impl.Output ? std::min<long long>(left.count(), PollSliceMs) : left.count();
+        impl.Ended(static_cast<DWORD>(slice));
     }
 }
 
 void TProcess::Terminate() {
     TImpl& impl = *FImpl;
     if (!impl.Process || impl.Ended(0)) {
-        impl.Output.reset();
+        if (impl.Output) impl.Output.reset();
         return;
     }
     if (impl.Job) {
@@ -201,7 +259,7 @@ void TProcess::Terminate() {
         TerminateProcess(impl.Process.get(), 1);
     }
     impl.Ended(5000);
-    impl.Output.reset();
+    if (impl.Output) impl.Output.reset();
 }
 
 bool TProcess::Started() const {
@@ -209,6 +267,7 @@ bool TProcess::Started() const {
 }
 
 std::optional<int> TProcess::ExitCode() const {
+    const std::lock_guard guard(FImpl->Lock);
     return FImpl->ExitCode;
 }
 
@@ -218,6 +277,10 @@ const std::string& TProcess::Output() const {
 
 void TProcess::SetMaxOutputBytes(std::size_t bytes) {
     FImpl->MaxOutput = bytes;
+}
+
+bool CanRunMsiPackages() {
+    return true;
 }
 
 }  // namespace egaiss::platform

@@ -63,6 +63,14 @@ public:
     bool UpdateTakesOver = false;
     TGate* SyncGate = nullptr;
 
+    TScalesConfig Scales;     // what agent.ini holds
+    std::string DetectedMac;  // what the adapters give
+    std::atomic<int> ScalesSaves{0}, ScalesPolls{0};
+    TVesiLoadResult PollResult;
+    bool PollLoads = false;
+    bool ThrowInPoll = false;
+    TGate* PollGate = nullptr;
+
     TEgaissConfig LoadConfig() override { return Cfg; }
     void ApplyAutostart(const TEgaissConfig&) override {}
     TSyncOutcome RunSync(const TEgaissConfig&) override {
@@ -83,7 +91,33 @@ public:
         ++UpdateChecks;
         return UpdateTakesOver;
     }
+    TScalesConfig LoadScalesConfig() override { return Scales; }
+    std::string EnsureMacAddr(TScalesConfig& cfg) override {
+        if (cfg.MacAddr.empty()) cfg.MacAddr = DetectedMac;
+        return cfg.MacAddr;
+    }
+    void SaveScalesConfig(const TScalesConfig& cfg) override {
+        ++ScalesSaves;
+        Scales = cfg;
+    }
+    bool PollScales(const TScalesConfig&, TVesiLoadResult& result) override {
+        ++ScalesPolls;
+        if (PollGate != nullptr) PollGate->Wait();
+        if (ThrowInPoll) throw std::runtime_error("table overflow");
+        result = PollResult;
+        return PollLoads;
+    }
 };
+
+// Massa-K active with one scale, looking every `pollSeconds`.
+TScalesConfig ActiveScales(int pollSeconds) {
+    TScalesConfig cfg;
+    cfg.MacAddr = "001122334455";
+    cfg.Brands[sbMassaK].Enabled = true;
+    cfg.Brands[sbMassaK].PollSeconds = pollSeconds;
+    cfg.Brands[sbMassaK].Scales = {{"127.0.0.2", 5001, "", true}};
+    return cfg;
+}
 
 TEgaissConfig CompleteConfig(int pollSeconds = 300) {
     TEgaissConfig cfg;
@@ -165,6 +199,7 @@ TEST_F(AgentTest, IncompleteSettingsRunScalesOnly) {
 
 TEST_F(AgentTest, SelfUpdateTakingOverEndsStartWithoutTimers) {
     FServices.Cfg = CompleteConfig();
+    FServices.Scales = ActiveScales(3);
     FServices.UpdateTakesOver = true;
     TAgent& agent = MakeAgent();
     int exits = 0;
@@ -173,6 +208,7 @@ TEST_F(AgentTest, SelfUpdateTakingOverEndsStartWithoutTimers) {
     EXPECT_EQ(exits, 1);
     EXPECT_EQ(FServices.Syncs, 0);
     EXPECT_FALSE(agent.SyncTimer().isActive());
+    EXPECT_FALSE(agent.ScalesTimer().isActive());
 }
 
 TEST_F(AgentTest, NoSecondSyncOrCommandPollWhileASyncRuns) {
@@ -257,19 +293,126 @@ TEST_F(AgentTest, AgentDestroyedWhileJobRunsDropsTheCompletion) {
     FServices.Cfg = CompleteConfig();
     FOptions.MillisPerSecond = 1000;
     FServices.SyncGate = &FGate;
-    std::shared_ptr<std::thread> worker;
-    FOptions.StartThread = [&](std::function<void()> body) {
-        if (!worker) worker = std::make_shared<std::thread>(std::move(body));
-        else std::thread(std::move(body)).detach();
-    };
+    // Every job thread is joined before the fake services go with the fixture.
+    std::vector<std::thread> workers;
+    FOptions.StartThread = [&](std::function<void()> body) { workers.emplace_back(std::move(body)); };
     {
         TAgent agent(FServices, nullptr, FOptions);
         agent.Start();
         ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 1; }));
     }
     FGate.Open();
-    worker->join();
+    for (std::thread& worker : workers)
+        worker.join();
     QCoreApplication::processEvents();  // nothing may run on the freed agent
+}
+
+TEST_F(AgentTest, ScalesPollRunsWhateverThePauseAndTheAgentSettings) {
+    FServices.Scales = ActiveScales(2);
+    FOptions.MillisPerSecond = 5;
+    TAgent& agent = MakeAgent();
+    agent.Start();  // scales-only: the agent settings are incomplete
+    EXPECT_TRUE(agent.ScalesTimer().isActive());
+    EXPECT_EQ(agent.ScalesTimer().interval(), 10);
+    EXPECT_FALSE(agent.SyncTimer().isActive());
+    agent.SetSyncPaused(true);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.ScalesPolls >= 3; }));
+    EXPECT_EQ(FServices.Syncs, 0);
+}
+
+TEST_F(AgentTest, ScalesTimerFollowsTheActiveBrand) {
+    FServices.Cfg = CompleteConfig();
+    FServices.Scales = ActiveScales(3);
+    FServices.Scales.Brands[sbMassaK].Enabled = false;
+    FOptions.MillisPerSecond = 1000;
+    TAgent& agent = MakeAgent();
+    agent.Start();
+    EXPECT_FALSE(agent.ScalesTimer().isActive());
+    agent.DoScalesPollAsync();
+    EXPECT_FALSE(agent.ScalesBusy());
+    EXPECT_EQ(FServices.ScalesPolls, 0);
+
+    // The scales dialog saves the brand enabled: the timer starts at the brand's interval.
+    FServices.Scales.Brands[sbMassaK].Enabled = true;
+    agent.ScalesSettingsSaved(sbMassaK);
+    EXPECT_TRUE(agent.ScalesTimer().isActive());
+    EXPECT_EQ(agent.ScalesTimer().interval(), 3000);
+    EXPECT_NE(Log().find("[INFO] Scales Масса-К saved; active=True"), std::string::npos);
+    FServices.Scales.Brands[sbMassaK].Scales.clear();
+    agent.ScalesSettingsSaved(sbMassaK);
+    EXPECT_FALSE(agent.ScalesTimer().isActive());
+    EXPECT_NE(Log().find("[INFO] Scales Масса-К saved; active=False"), std::string::npos);
+}
+
+TEST_F(AgentTest, NoSecondScalesPollWhileOneRuns) {
+    FServices.Scales = ActiveScales(1);
+    FServices.PollGate = &FGate;
+    FOptions.MillisPerSecond = 10;
+    TAgent& agent = MakeAgent();
+    agent.Start();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.ScalesPolls == 1; }));
+    QElapsedTimer ticks;
+    ticks.start();
+    while (ticks.elapsed() < 200)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(FServices.ScalesPolls, 1);
+    EXPECT_TRUE(agent.ScalesBusy());
+
+    FGate.Open();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.ScalesPolls >= 3; })) << "the scales timer goes on";
+}
+
+TEST_F(AgentTest, ScalesPollLogsLoadsAndFailuresButNotIdlePolls) {
+    FServices.Scales = ActiveScales(60);
+    FOptions.MillisPerSecond = 1000;
+    TAgent& agent = MakeAgent();
+    agent.Start();
+    const auto poll = [&] {
+        agent.DoScalesPollAsync();
+        EXPECT_TRUE(agent.ScalesBusy());
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !agent.ScalesBusy(); }));
+    };
+
+    FServices.PollResult = {false, "No file to load (massa_k*.csv) in /vesi", ""};
+    poll();
+    EXPECT_EQ(Log().find("auto-poll"), std::string::npos);
+
+    FServices.PollResult = {true, "Loaded 3 PLU -> 1 scale(s), file removed", "massa_k_1.csv"};
+    FServices.PollLoads = true;
+    poll();
+    EXPECT_NE(Log().find("[INFO] Scales auto-poll OK: Loaded 3 PLU -> 1 scale(s), file removed"),
+              std::string::npos);
+
+    FServices.PollResult = {false, "127.0.0.3:5001 - Connect failed", "massa_k_2.csv"};
+    FServices.PollLoads = false;
+    poll();
+    EXPECT_NE(Log().find("[ERR] Scales auto-poll: 127.0.0.3:5001 - Connect failed"), std::string::npos);
+
+    FServices.ThrowInPoll = true;
+    poll();
+    EXPECT_NE(Log().find("[EXC] Scales poll | std::runtime_error: table overflow"), std::string::npos);
+    EXPECT_EQ(FServices.ScalesPolls, 4);
+}
+
+TEST_F(AgentTest, ADetectedMacIsLoggedAndSavedOnce) {
+    FServices.DetectedMac = "0A1B2C3D4E5F";
+    FOptions.MillisPerSecond = 1000;
+    MakeAgent().Start();
+    EXPECT_EQ(FServices.ScalesSaves, 1);
+    EXPECT_EQ(FServices.Scales.MacAddr, "0A1B2C3D4E5F");
+    EXPECT_NE(Log().find("[INFO] Agent MAC=0A1B2C3D4E5F"), std::string::npos);
+
+    FServices.DetectedMac = "FFFFFFFFFFFF";
+    MakeAgent().Start();
+    EXPECT_EQ(FServices.ScalesSaves, 1) << "settings that hold a MAC address are not saved again";
+    EXPECT_EQ(FAgent->ScalesConfig().MacAddr, "0A1B2C3D4E5F");
+}
+
+TEST_F(AgentTest, NoMacMeansNoSaveAndNoMacLine) {
+    FOptions.MillisPerSecond = 1000;
+    MakeAgent().Start();
+    EXPECT_EQ(FServices.ScalesSaves, 0);
+    EXPECT_EQ(Log().find("Agent MAC="), std::string::npos);
 }
 
 TEST(AgentStatusTest, TrayTitleAndHintStayAsciiAndShort) {

@@ -4,15 +4,20 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+
+#include "support/uTestDirs.h"
 
 namespace egaiss::platform {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 // True once a process is gone or only a zombie waiting for its parent.
@@ -103,6 +108,74 @@ TEST(ProcessTest, DestroyingARunningProcessEndsIt) {
         sleeper = std::stoi(process.Output());
     }
     EXPECT_TRUE(ProcessEnded(sleeper));
+}
+
+TEST(CommandLineTest, SplitsTheWayTheWindowsRuntimeDoes) {
+    EXPECT_THAT(SplitCommandLine("  /S  /D=x\t-q "), ElementsAre("/S", "/D=x", "-q"));
+    EXPECT_THAT(SplitCommandLine(R"(/i "C:\Program Files\a.msi" /quiet)"),
+                ElementsAre("/i", "C:\\Program Files\\a.msi", "/quiet"));
+    EXPECT_THAT(SplitCommandLine(R"(a\\"b c" d\"e "" "x""y")"), ElementsAre("a\\b c", "d\"e", "", "x\"y"));
+    EXPECT_THAT(SplitCommandLine(R"(dir\sub\)"), ElementsAre("dir\\sub\\"));
+    EXPECT_TRUE(SplitCommandLine(" \t ").empty());
+}
+
+TEST(ElevatedProcessTest, RunsTheProgramThroughTheElevatorAndMakesItExecutable) {
+    test::TTempDir dir;
+    const std::string program = dir.File("setup.sh");
+    test::WriteFileText(program, "#!/bin/sh\nprintf '%s|' \"$@\" > '" + dir.File("args") + "'\nexit 7\n");
+    std::filesystem::permissions(program,
+                                 std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec |
+                                     std::filesystem::perms::others_exec,
+                                 std::filesystem::perm_options::remove);
+    TProcess process;
+    ASSERT_TRUE(process.StartElevated({program, R"(/S "a b")", false, {"env"}}));
+    ASSERT_TRUE(process.WaitForExit(30s));
+    EXPECT_EQ(process.ExitCode(), 7);
+    EXPECT_EQ(test::ReadFileText(dir.File("args")), "/S|a b|");
+    const auto perms = std::filesystem::status(program).permissions();
+    EXPECT_NE(perms & std::filesystem::perms::owner_exec, std::filesystem::perms::none);
+    EXPECT_THROW(process.StartElevated({program, "", false, {"env"}}), EProcessError);
+}
+
+TEST(ElevatedProcessTest, StartFailureCarriesTheSystemErrorCode) {
+    TProcess process;
+    try {
+        process.StartElevated({"true", "", true, {"/nonexistent/elevator"}});
+        FAIL() << "started";
+    } catch (const EProcessError& error) {
+        EXPECT_EQ(error.SystemError(), ENOENT);
+    }
+    EXPECT_FALSE(process.Started());
+}
+
+TEST(ElevatedProcessTest, CanBeEndedWhileAnotherThreadWaitsForIt) {
+    TProcess process;
+    ASSERT_TRUE(process.StartElevated({"sleep", "30", false, {"env"}}));
+    bool ended = false;
+    std::thread waiter([&] { ended = process.WaitForExit(60s); });
+    std::this_thread::sleep_for(50ms);
+    process.Terminate();
+    waiter.join();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(process.ExitCode(), 128 + SIGKILL);
+    process.Terminate();  // nothing left to end
+}
+
+TEST(ElevatedProcessTest, DestroyingTheObjectLeavesTheInstallerRunning) {
+    test::TTempDir dir;
+    int pid = 0;
+    {
+        TProcess process;
+        ASSERT_TRUE(process.StartElevated(
+            {"sh", "-c \"echo $$ > '" + dir.File("pid") + "'; exec sleep 30\"", false, {"env"}}));
+        while (!std::filesystem::exists(dir.File("pid")) ||
+               test::ReadFileText(dir.File("pid")).find('\n') == std::string::npos)
+            ASSERT_FALSE(process.WaitForExit(20ms));
+        pid = std::stoi(test::ReadFileText(dir.File("pid")));
+    }
+    EXPECT_FALSE(ProcessEnded(pid));
+    ::kill(pid, SIGKILL);
+    EXPECT_TRUE(WaitUntilEnded(pid, 30s));
 }
 
 }  // namespace

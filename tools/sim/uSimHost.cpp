@@ -101,6 +101,7 @@ TSimHost::TSimHost(TSimService& service, const TFaultSettings& faults, std::uint
         const int on = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     });
+    FServer.set_tcp_nodelay(true);  // answers must not wait for the client's delayed acknowledgement
     FServer.set_keep_alive_timeout(2);
     FServer.set_payload_max_length(std::size_t{64} * 1024 * 1024);
     const auto handler = [this](const httplib::Request& req, httplib::Response& res) { Serve(req, res); };

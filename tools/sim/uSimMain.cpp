@@ -1,6 +1,8 @@
-// egaiss-sim: the UTM and the server the agent talks to, simulated on 127.0.0.1.
+// egaiss-sim: the UTM and the server the agent talks to, simulated on 127.0.0.1, and Massa-K
+// scales on 127.x.x.x addresses.
 #include "uSimHost.h"
 #include "uSimOptions.h"
+#include "uSimScale.h"
 #include "uSimServer.h"
 #include "uSimUtm.h"
 
@@ -21,6 +23,27 @@ using namespace egaiss::sim;
 
 std::atomic<bool> GServeFailed{false};
 
+const char* SignalName(int signal_number) {
+    return signal_number == SIGINT ? "SIGINT" : "SIGTERM";
+}
+
+int RunScale(const TSimOptions& options, sigset_t& stop_signals) {
+    TSimScale scale(options.Scale);
+    try {
+        scale.Bind(options.Port);
+        scale.Start();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "egaiss-sim: scale: %s\n", error.what());
+        return 1;
+    }
+    PrintLine("scale listening on " + scale.Address() + ":" + std::to_string(scale.Port()));
+    int signal_number = 0;
+    sigwait(&stop_signals, &signal_number);
+    PrintLine(std::string("stopping on ") + SignalName(signal_number));
+    scale.Stop();
+    return 0;
+}
+
 int Run(const TSimOptions& options) {
     // Signals are taken by sigwait on this thread alone, so no work happens in a signal handler;
     // the mask is set before any thread starts and is inherited by all of them.
@@ -30,6 +53,7 @@ int Run(const TSimOptions& options) {
     sigaddset(&stop_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    if (options.Mode == TSimMode::smScale) return RunScale(options, stop_signals);
 
     std::vector<std::unique_ptr<TSimService>> services;
     std::vector<int> ports;
@@ -63,7 +87,7 @@ int Run(const TSimOptions& options) {
 
     int signal_number = 0;
     sigwait(&stop_signals, &signal_number);
-    PrintLine(std::string("stopping on ") + (signal_number == SIGINT ? "SIGINT" : "SIGTERM"));
+    PrintLine(std::string("stopping on ") + SignalName(signal_number));
     for (auto& host : hosts)
         host->Stop();
     if (GServeFailed) {

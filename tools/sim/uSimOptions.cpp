@@ -10,7 +10,7 @@ namespace egaiss::sim {
 
 namespace {
 
-enum TRoleBits : unsigned { rbUtm = 1, rbServer = 2, rbBoth = 4, rbAll = 7 };
+enum TRoleBits : unsigned { rbUtm = 1, rbServer = 2, rbBoth = 4, rbAll = 7, rbScale = 8 };
 
 struct TOptionSpec {
     const char* Name;
@@ -54,10 +54,119 @@ bool ShareOption(const std::string& value, double& out, std::string& error) {
     return false;
 }
 
+// "0x43" or "67": one byte.
+bool CodeOption(const std::string& value, int& out, std::string& error) {
+    const bool hex = value.rfind("0x", 0) == 0 || value.rfind("0X", 0) == 0;
+    const std::string digits = hex ? value.substr(2) : value;
+    int code = 0;
+    const auto [end, failure] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
+    if (digits.empty() || failure != std::errc() || end != digits.data() + digits.size() || code < 0 ||
+        code > 255) {
+        error = "expected a byte such as 0x43, got '" + value + "'";
+        return false;
+    }
+    out = code;
+    return true;
+}
+
+bool StepOption(const std::string& value, unsigned& steps, std::string& error) {
+    unsigned step = 0;
+    if (!ParseScaleStep(value, step)) {
+        error = "expected work-mode, reset, dfile, probe or all, got '" + value + "'";
+        return false;
+    }
+    steps |= step;
+    return true;
+}
+
+// --answer STEP=CODE
+bool AnswerOption(const std::string& value, TScaleSettings& scale, std::string& error) {
+    const auto equals = value.find('=');
+    unsigned step = 0;
+    if (equals == std::string::npos || !ParseScaleStep(value.substr(0, equals), step) || step == ssAll) {
+        error = "expected STEP=CODE with STEP work-mode, reset, dfile or probe, got '" + value + "'";
+        return false;
+    }
+    int* target = step == ssWorkMode ? &scale.WorkModeAnswer
+                  : step == ssReset  ? &scale.ResetAnswer
+                  : step == ssDFile  ? &scale.DFileAnswer
+                                     : &scale.ProbeAnswer;
+    return CodeOption(value.substr(equals + 1), *target, error);
+}
+
+// --answer-part FILE:N=CODE
+bool PartOption(const std::string& value, TScaleSettings& scale, std::string& error) {
+    const auto colon = value.find(':');
+    const auto equals = value.find('=');
+    TScalePartFault fault;
+    const std::string file = value.substr(0, colon);
+    if (colon == std::string::npos || equals == std::string::npos || equals < colon ||
+        (file != "goods" && file != "plu") ||
+        !ParseNumber(value.substr(colon + 1, equals - colon - 1), 1, 65535, fault.Part)) {
+        error = "expected goods:N=CODE or plu:N=CODE, got '" + value + "'";
+        return false;
+    }
+    fault.FileCode = file == "goods" ? 1 : 5;
+    if (!CodeOption(value.substr(equals + 1), fault.Code, error)) return false;
+    scale.PartFaults.push_back(fault);
+    return true;
+}
+
+const std::vector<TOptionSpec>& ScaleSpecs() {
+    static const std::vector<TOptionSpec> specs = {
+        {"--serial", true, rbScale,
+         [](const std::string& v, TSimOptions& o, std::string& e) {
+             if (ParseNumber(v, std::uint32_t{0}, std::numeric_limits<std::uint32_t>::max(), o.Scale.Serial))
+                 return true;
+             e = "expected a whole number from 0 to 4294967295, got '" + v + "'";
+             return false;
+         }},
+        {"--out-dir", true, rbScale,
+         [](const std::string& v, TSimOptions& o, std::string& e) {
+             std::error_code error;
+             std::filesystem::create_directories(v, error);
+             if (!std::filesystem::is_directory(v, error)) {
+                 e = "cannot use the folder '" + v + "'";
+                 return false;
+             }
+             o.Scale.OutDir = std::filesystem::absolute(v, error).string();
+             return true;
+         }},
+        {"--answer", true, rbScale,
+         [](const std::string& v, TSimOptions& o, std::string& e) { return AnswerOption(v, o.Scale, e); }},
+        {"--answer-part", true, rbScale,
+         [](const std::string& v, TSimOptions& o, std::string& e) { return PartOption(v, o.Scale, e); }},
+        {"--silent", true, rbScale,
+         [](const std::string& v, TSimOptions& o, std::string& e) {
+             return StepOption(v, o.Scale.Silent, e);
+         }},
+        {"--bad-crc", true, rbScale,
+         [](const std::string& v, TSimOptions& o, std::string& e) {
+             return StepOption(v, o.Scale.BadCrc, e);
+         }},
+        {"--split", false, rbScale,
+         [](const std::string&, TSimOptions& o, std::string&) {
+             o.Scale.Split = true;
+             return true;
+         }},
+        {"--noise", true, rbScale,
+         [](const std::string& v, TSimOptions& o, std::string& e) {
+             return IntOption(v, 0, 64, o.Scale.Noise, e);
+         }},
+        {"--quiet", false, rbScale,
+         [](const std::string&, TSimOptions& o, std::string&) {
+             o.Scale.Quiet = true;
+             return true;
+         }},
+    };
+    return specs;
+}
+
 const std::vector<TOptionSpec>& Specs() {
     constexpr int kMaxCount = 100000;
     static const std::vector<TOptionSpec> specs = {
-        {"--port", true, rbAll,
+        {"--port", true, rbAll | rbScale,
          [](const std::string& v, TSimOptions& o, std::string& e) {
              return IntOption(v, 0, 65535, o.Port, e);
          }},
@@ -65,8 +174,16 @@ const std::vector<TOptionSpec>& Specs() {
          [](const std::string& v, TSimOptions& o, std::string& e) {
              return IntOption(v, 0, 65535, o.ServerPort, e);
          }},
-        {"--bind", true, rbAll,
-         [](const std::string& v, TSimOptions&, std::string& e) {
+        {"--bind", true, rbAll | rbScale,
+         [](const std::string& v, TSimOptions& o, std::string& e) {
+             if (o.Mode == TSimMode::smScale) {
+                 if (IsLoopbackAddress(v)) {
+                     o.Scale.Bind = v;
+                     return true;
+                 }
+                 e = "the scale simulator binds 127.x.x.x addresses only, not '" + v + "'";
+                 return false;
+             }
              if (v == kLoopbackHost) return true;
              e = "the simulators listen on 127.0.0.1 only, not on '" + v + "'";
              return false;
@@ -99,9 +216,11 @@ const std::vector<TOptionSpec>& Specs() {
          [](const std::string& v, TSimOptions& o, std::string& e) {
              return IntOption(v, 400, 599, o.Faults.FailStatus, e);
          }},
-        {"--delay-ms", true, rbAll,
+        {"--delay-ms", true, rbAll | rbScale,
          [](const std::string& v, TSimOptions& o, std::string& e) {
-             return IntOption(v, 0, 3600000, o.Faults.DelayMs, e);
+             if (!IntOption(v, 0, 3600000, o.Faults.DelayMs, e)) return false;
+             o.Scale.DelayMs = o.Faults.DelayMs;
+             return true;
          }},
         {"--drop-rate", true, rbAll,
          [](const std::string& v, TSimOptions& o, std::string& e) {
@@ -184,7 +303,13 @@ const std::vector<TOptionSpec>& Specs() {
              return true;
          }},
     };
-    return specs;
+    static const std::vector<TOptionSpec> all = [] {
+        std::vector<TOptionSpec> joined = specs;
+        for (const TOptionSpec& spec : ScaleSpecs())
+            joined.push_back(spec);
+        return joined;
+    }();
+    return all;
 }
 
 }  // namespace
@@ -197,7 +322,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, TSimOptions& options,
         return true;
     }
     if (args.empty()) {
-        error = "name a simulator: utm, server or both";
+        error = "name a simulator: utm, server, both or scale";
         return false;
     }
     unsigned role = 0;
@@ -210,8 +335,11 @@ bool ParseSimOptions(const std::vector<std::string>& args, TSimOptions& options,
     } else if (args[0] == "both") {
         options.Mode = TSimMode::smBoth;
         role = rbBoth;
+    } else if (args[0] == "scale") {
+        options.Mode = TSimMode::smScale;
+        role = rbScale;
     } else {
-        error = "unknown simulator '" + args[0] + "' (utm, server or both)";
+        error = "unknown simulator '" + args[0] + "' (utm, server, both or scale)";
         return false;
     }
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -260,6 +388,7 @@ std::string SimUsage() {
     return R"(Usage: egaiss-sim utm    [options]
        egaiss-sim server [options]
        egaiss-sim both   [options]      (a UTM and a server in one process)
+       egaiss-sim scale  [options]      (a Massa-K label scale)
        egaiss-sim --help
 
 Simulates the agent's HTTP peers on 127.0.0.1 for tests, demos and support.
@@ -300,6 +429,22 @@ Server options:
   --download-dir D   serve D under <any path>/download/
   --sync-now         the first command poll is answered with sync_now true
   --server-port N    ("both" only) the server's port (0)
+
+Scale options (TCP table load and UDP search answer on the same port):
+  --bind ADDR        a 127.x.x.x address (127.0.0.1); prints
+                     "scale listening on ADDR:PORT"
+  --serial N         serial number in the search answer (12345678)
+  --out-dir D        write each complete table to D/goods.bin and D/plu.bin
+  --delay-ms N       delay before every answer
+  --answer S=CODE    answer step S with CODE (say work-mode=0x52)
+  --answer-part F:N=CODE  answer part N of file F (goods or plu) with CODE
+                     (0x43 BAD_DFILE, 0x44 BAD_DFILE_SIZE)
+  --silent S         never answer step S (the connection stays open)
+  --bad-crc S        answer step S with a broken checksum
+  --split            send every TCP answer in two segments 30 ms apart
+  --noise N          N noise bytes before every TCP answer frame (0..64)
+  --quiet            no line per exchange
+  Steps S: work-mode (0x91), reset (0x81), dfile (0x82), probe (UDP 0x00), all.
 
 Control routes (JSON; not subject to faults, not in the request history):
   GET  /sim/state    the simulator's whole state

@@ -1,6 +1,7 @@
 #pragma once
 // The command line of egaiss-sim.
 #include "uSimFaults.h"
+#include "uSimScale.h"
 #include "uSimServer.h"
 #include "uSimUtm.h"
 
@@ -9,7 +10,7 @@
 
 namespace egaiss::sim {
 
-enum class TSimMode { smHelp, smUtm, smServer, smBoth };
+enum class TSimMode { smHelp, smUtm, smServer, smBoth, smScale };
 
 struct TSimOptions {
     TSimMode Mode = TSimMode::smHelp;
@@ -18,6 +19,7 @@ struct TSimOptions {
     TFaultSettings Faults;  // applied to every simulator the process runs
     TUtmSettings Utm;
     TServerSettings Server;
+    TScaleSettings Scale;
 };
 
 // Parses the arguments after the program name; false with `error` for a usage error.
