@@ -12,7 +12,7 @@ namespace {
 
 enum TRoleBits : unsigned { rbUtm = 1, rbServer = 2, rbBoth = 4, rbAll = 7, rbScale = 8 };
 
-struct TOptionSpec {
+struct TOptionRule {
     const char* Name;
     bool TakesValue;
     unsigned Roles;
@@ -113,8 +113,8 @@ bool PartOption(const std::string& value, TScaleSettings& scale, std::string& er
     return true;
 }
 
-const std::vector<TOptionSpec>& ScaleSpecs() {
-    static const std::vector<TOptionSpec> specs = {
+const std::vector<TOptionRule>& ScaleRules() {
+    static const std::vector<TOptionRule> rules = {
         {"--serial", true, rbScale,
          [](const std::string& v, TSimOptions& o, std::string& e) {
              if (ParseNumber(v, std::uint32_t{0}, std::numeric_limits<std::uint32_t>::max(), o.Scale.Serial))
@@ -160,12 +160,12 @@ const std::vector<TOptionSpec>& ScaleSpecs() {
              return true;
          }},
     };
-    return specs;
+    return rules;
 }
 
-const std::vector<TOptionSpec>& Specs() {
+const std::vector<TOptionRule>& Rules() {
     constexpr int kMaxCount = 100000;
-    static const std::vector<TOptionSpec> specs = {
+    static const std::vector<TOptionRule> rules = {
         {"--port", true, rbAll | rbScale,
          [](const std::string& v, TSimOptions& o, std::string& e) {
              return IntOption(v, 0, 65535, o.Port, e);
@@ -303,10 +303,10 @@ const std::vector<TOptionSpec>& Specs() {
              return true;
          }},
     };
-    static const std::vector<TOptionSpec> all = [] {
-        std::vector<TOptionSpec> joined = specs;
-        for (const TOptionSpec& spec : ScaleSpecs())
-            joined.push_back(spec);
+    static const std::vector<TOptionRule> all = [] {
+        std::vector<TOptionRule> joined = rules;
+        for (const TOptionRule& rule : ScaleRules())
+            joined.push_back(rule);
         return joined;
     }();
     return all;
@@ -351,28 +351,28 @@ bool ParseSimOptions(const std::vector<std::string>& args, TSimOptions& options,
             name = name.substr(0, equals);
             inline_value = true;
         }
-        const auto& specs = Specs();
-        const auto spec =
-            std::find_if(specs.begin(), specs.end(), [&](const TOptionSpec& s) { return name == s.Name; });
-        if (spec == specs.end()) {
+        const auto& rules = Rules();
+        const auto rule =
+            std::find_if(rules.begin(), rules.end(), [&](const TOptionRule& s) { return name == s.Name; });
+        if (rule == rules.end()) {
             error = "unknown option '" + name + "'";
             return false;
         }
-        if ((spec->Roles & role) == 0) {
+        if ((rule->Roles & role) == 0) {
             error = "option " + name + " does not apply to '" + args[0] + "'";
             return false;
         }
-        if (spec->TakesValue && !inline_value) {
+        if (rule->TakesValue && !inline_value) {
             if (i + 1 >= args.size()) {
                 error = "option " + name + " needs a value";
                 return false;
             }
             value = args[++i];
-        } else if (!spec->TakesValue && inline_value) {
+        } else if (!rule->TakesValue && inline_value) {
             error = "option " + name + " takes no value";
             return false;
         }
-        if (!spec->Apply(value, options, error)) {
+        if (!rule->Apply(value, options, error)) {
             error.insert(0, name + ": ");
             return false;
         }
