@@ -1,6 +1,7 @@
 // Documents per second through one RunSyncCycle against egaiss-sim on loopback (1,000 incoming and
 // 1,000 outgoing documents), and the floor: the same HTTP requests from a bare libcurl loop that
-// keeps one connection per peer alive. The goal is the agent within 1.5x of the floor.
+// keeps one connection per peer alive. The goal is the agent within 1.5x of the floor; the paired
+// run alternates the two and gives the median ratio, the figure to trust on a shared machine.
 //
 //   EGAISS_BENCH_SYNC_DOCS  documents each way (default 1000; smaller for a profiler run)
 //   EGAISS_BENCH_SIM        another egaiss-sim binary to run against
@@ -10,6 +11,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -201,19 +203,33 @@ void CurlCycle(const egaiss::TEgaissConfig& cfg) {
     server.PostJson(route("ping"), JsonObject({{"version", "0.4.3"}}, true));
 }
 
+// Seconds one cycle over freshly queued documents takes; raises when not every document moved.
+template <typename TCycle>
+double TimeOneCycle(int docs, TCycle cycle) {
+    Peers->Refill(docs);
+    const auto started = std::chrono::steady_clock::now();
+    cycle();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (Peers->Moved() != static_cast<std::size_t>(2 * docs)) throw std::runtime_error("not every document moved");
+    return seconds;
+}
+
+void AgentCycle(const egaiss::TEgaissConfig& cfg) {
+    bool ok = false;
+    std::string msg;
+    egaiss::RunSyncCycle(cfg, ok, msg);
+    if (!ok) throw std::runtime_error(msg);
+}
+
 template <typename TCycle>
 void MeasureCycles(benchmark::State& state, TCycle cycle) {
     const int docs = DocsEachWay();
-    for (auto _ : state) {
-        Peers->Refill(docs);
-        const auto started = std::chrono::steady_clock::now();
-        cycle();
-        state.SetIterationTime(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-        if (Peers->Moved() != static_cast<std::size_t>(2 * docs)) {
-            state.SkipWithError("not every document moved");
-            return;
-        }
+    try {
+        for (auto _ : state)
+            state.SetIterationTime(TimeOneCycle(docs, cycle));
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
+        return;
     }
     state.counters["docs_per_s"] =
         benchmark::Counter(2.0 * docs * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
@@ -221,12 +237,7 @@ void MeasureCycles(benchmark::State& state, TCycle cycle) {
 
 void RunSyncCycleAgainstSimulators(benchmark::State& state) {
     const egaiss::TEgaissConfig cfg = Peers->Config();
-    MeasureCycles(state, [&] {
-        bool ok = false;
-        std::string msg;
-        egaiss::RunSyncCycle(cfg, ok, msg);
-        if (!ok) state.SkipWithError(msg.c_str());
-    });
+    MeasureCycles(state, [&] { AgentCycle(cfg); });
 }
 BENCHMARK(RunSyncCycleAgainstSimulators)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -235,6 +246,30 @@ void BareCurlFloorAgainstSimulators(benchmark::State& state) {
     MeasureCycles(state, [&] { CurlCycle(cfg); });
 }
 BENCHMARK(BareCurlFloorAgainstSimulators)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The agent and the floor one after the other, pair by pair, so that a shared machine slowing down
+// for a while weighs on both sides; reports the median of the pairs' ratios.
+void AgentOverFloorPaired(benchmark::State& state) {
+    const egaiss::TEgaissConfig cfg = Peers->Config();
+    const int docs = DocsEachWay();
+    std::vector<double> ratios;
+    try {
+        for (auto _ : state) {
+            const double agent = TimeOneCycle(docs, [&] { AgentCycle(cfg); });
+            const double floor = TimeOneCycle(docs, [&] { CurlCycle(cfg); });
+            state.SetIterationTime(agent);
+            ratios.push_back(agent / floor);
+        }
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
+        return;
+    }
+    std::sort(ratios.begin(), ratios.end());
+    state.counters["median_ratio"] = ratios[ratios.size() / 2];
+    state.counters["best_ratio"] = ratios.front();
+    state.counters["worst_ratio"] = ratios.back();
+}
+BENCHMARK(AgentOverFloorPaired)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(7);
 
 }  // namespace
 

@@ -122,6 +122,23 @@ TEgaissConfig ReadLegacySection(const std::string& text) {
     return cfg;
 }
 
+// The data folder as a path, without touching the disk: every log line asks for it, and the file
+// writes create the folder themselves when it turns out to be missing.
+std::string DataDirLocation() {
+    std::string folder;
+    {
+        const std::lock_guard lock(DataDirOverrideLock);
+        if (DataDirOverride) folder = *DataDirOverride;
+    }
+    if (folder.empty()) {
+        const std::string exe = platform::ExecutablePath();
+        std::error_code error;
+        folder = exe.empty() ? PathUtf8(std::filesystem::current_path(error))
+                             : PathUtf8(Utf8Path(exe).parent_path());
+    }
+    return StripTrailingSeparators(folder);
+}
+
 }  // namespace
 
 bool TEgaissConfig::IsComplete() const {
@@ -142,18 +159,7 @@ TDataDirOverride::~TDataDirOverride() {
 }
 
 std::string AgentDataDir() {
-    std::string folder;
-    {
-        const std::lock_guard lock(DataDirOverrideLock);
-        if (DataDirOverride) folder = *DataDirOverride;
-    }
-    if (folder.empty()) {
-        const std::string exe = platform::ExecutablePath();
-        std::error_code error;
-        folder = exe.empty() ? PathUtf8(std::filesystem::current_path(error))
-                             : PathUtf8(Utf8Path(exe).parent_path());
-    }
-    folder = StripTrailingSeparators(folder);
+    const std::string folder = DataDirLocation();
     std::error_code ignored;
     std::filesystem::create_directories(Utf8Path(folder), ignored);
     return folder;
@@ -164,15 +170,17 @@ std::string LegacyDataDir() {
     return appData.empty() ? std::string() : JoinPath(appData, LegacyFolderName);
 }
 
-std::string ConfigFilePath() {
+std::string ConfigFilePath() { return DataFilePath(ConfigFileName); }
+
+std::string DataFilePath(std::string_view name) {
     MigrateLegacyFiles();
-    return JoinPath(AgentDataDir(), ConfigFileName);
+    return JoinPath(DataDirLocation(), name);
 }
 
 void MigrateLegacyFiles() {
     const std::string legacy = LegacyDataDir();
     if (legacy.empty()) return;
-    const std::string data = AgentDataDir();
+    const std::string data = DataDirLocation();
     if (LowerAscii(StripTrailingSeparators(legacy)) == LowerAscii(data)) return;
     std::error_code error;
     if (!std::filesystem::is_directory(Utf8Path(legacy), error)) return;
@@ -180,6 +188,7 @@ void MigrateLegacyFiles() {
         const auto from = Utf8Path(JoinPath(legacy, name));
         const auto to = Utf8Path(JoinPath(data, name));
         if (!std::filesystem::exists(from, error) || std::filesystem::exists(to, error)) continue;
+        std::filesystem::create_directories(Utf8Path(data), error);
         // Another thread may copy the same file at the same moment; whoever loses simply retries later.
         std::filesystem::copy_file(from, to, std::filesystem::copy_options::skip_existing, error);
     }

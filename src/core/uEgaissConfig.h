@@ -2,6 +2,7 @@
 // The agent settings record and its file agent.ini in the data folder.
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace egaiss {
@@ -30,6 +31,8 @@ struct TEgaissConfig {
 std::string AgentDataDir();
 // agent.ini in the data folder; copies missing files from the legacy folder first.
 std::string ConfigFilePath();
+// A file beside agent.ini, after the same legacy-file copy (the log is one).
+std::string DataFilePath(std::string_view name);
 // APPDATA + "VelmoraEgaiss"; empty where APPDATA is unset.
 std::string LegacyDataDir();
 

@@ -43,6 +43,8 @@ struct TLogState {
     // Steady-clock ticks of the last trim; read and set without the lock.
     std::atomic<TSteadyClock::rep> LastTrim{0};
     std::atomic<bool> Started{false};
+    // Used under the lock.
+    platform::TFileAppender Appender;
 };
 
 // Never destroyed: threads that are still logging while the process ends must find it alive.
@@ -66,6 +68,18 @@ std::string FormatTimestamp(const std::tm& t) {
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
                   t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return text;
+}
+
+// Lines come in bursts; each thread formats the local time once per second.
+const std::string& TimestampNow() {
+    thread_local std::time_t stampedSecond = -1;
+    thread_local std::string stamp;
+    const std::time_t now = std::time(nullptr);
+    if (now != stampedSecond) {
+        stamp = FormatTimestamp(LocalTime(now));
+        stampedSecond = now;
+    }
+    return stamp;
 }
 
 // Local wall-clock time as seconds on a naive calendar, so that stamps from the file and "now"
@@ -158,10 +172,13 @@ void WriteLogLine(const std::string& text) {
     try {
         if (TrimControl(text).empty()) return;
         EnsureStarted();
-        const std::string line = FormatTimestamp(LocalTime(std::time(nullptr))) + " " + text + "\r\n";
+        std::string line;
+        line.reserve(TimestampLength + text.size() + 3);
+        line.append(TimestampNow()).append(1, ' ').append(text).append("\r\n");
         try {
-            const std::lock_guard lock(State().Lock);
-            WriteUtf8TextFile(LogFilePath(), line, true);
+            auto& state = State();
+            const std::lock_guard lock(state.Lock);
+            state.Appender.Append(LogFilePath(), line);
         } catch (...) {
             try {
                 WriteUtf8TextFile(CrashLogFilePath(), line, true);
@@ -364,9 +381,7 @@ void TrimLogFile() {
     }
 }
 
-std::string LogFilePath() {
-    return PathUtf8(Utf8Path(ConfigFilePath()).parent_path() / LogFileName);
-}
+std::string LogFilePath() { return DataFilePath(LogFileName); }
 
 std::string CrashLogFilePath() {
     return JoinPath(AgentDataDir(), CrashLogFileName);
@@ -384,7 +399,7 @@ std::string ShortPathOf(const std::string& path) {
 std::string MakeTempFilePath(const std::string& prefix, const std::string& extension) {
     const std::string ext = (extension.empty() || extension[0] == '.') ? extension : "." + extension;
 
-    std::string folder = AgentDataDir();
+    std::string folder = AgentDataDir();  // created when missing
     if (!IsAsciiText(folder)) folder = ShortPathOf(folder);
     std::error_code error;
     if (folder.empty() || !std::filesystem::is_directory(Utf8Path(folder), error)) {
@@ -393,9 +408,9 @@ std::string MakeTempFilePath(const std::string& prefix, const std::string& exten
 #else
         folder = platform::TempFolder();
 #endif
+        std::filesystem::create_directories(Utf8Path(folder), error);
+        if (error) throw EFileError("Cannot create folder " + folder + ": " + error.message());
     }
-    std::filesystem::create_directories(Utf8Path(folder), error);
-    if (error) throw EFileError("Cannot create folder " + folder + ": " + error.message());
 
     auto value = platform::TickCountMs() ^ platform::ProcessId();
     for (;;) {

@@ -1,6 +1,7 @@
 #pragma once
 // File operations whose details differ between systems: sharing modes, private files and
 // replacing a file in one step.
+#include <memory>
 #include <string>
 
 namespace egaiss::platform {
@@ -13,6 +14,24 @@ enum class TFileAccess {
 // Appends bytes to a file, creating it (and its folder) when missing. Others may read and write
 // the file meanwhile. Raises EFileError.
 void AppendToFile(const std::string& path, const std::string& bytes);
+
+// Appends to a file named anew for every call, like AppendToFile, but may keep it open between
+// calls: the file is reused only while the path still names the same file, so a log renamed,
+// deleted or replaced by someone else is reopened by its path at the next call. Not thread-safe;
+// the owner serialises calls. Raises EFileError.
+class TFileAppender {
+public:
+    TFileAppender();
+    ~TFileAppender();
+    TFileAppender(const TFileAppender&) = delete;
+    TFileAppender& operator=(const TFileAppender&) = delete;
+
+    void Append(const std::string& path, const std::string& bytes);
+
+private:
+    struct TOpenFile;
+    std::unique_ptr<TOpenFile> FOpen;
+};
 
 // Creates or truncates the file and writes the bytes. Raises EFileError.
 void WriteWholeFile(const std::string& path, const std::string& bytes, TFileAccess access = TFileAccess::faShared);

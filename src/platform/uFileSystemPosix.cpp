@@ -11,6 +11,7 @@
 #include "platform/uErrors.h"
 #include "platform/uFileSystem.h"
 #include "platform/uPath.h"
+#include "platform/uPosixFd.h"
 
 namespace egaiss::platform {
 namespace {
@@ -18,27 +19,6 @@ namespace {
 [[noreturn]] void RaiseFileError(const std::string& action, const std::string& path, int error) {
     throw EFileError(action + " " + path + ": " + std::strerror(error));
 }
-
-// Owns a POSIX file descriptor.
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int fd) : FFd(fd) {}
-    ~TFileDescriptor() {
-        if (FFd >= 0) ::close(FFd);
-    }
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    int Get() const { return FFd; }
-    // Closes now so that a failing close (lost write on a network drive) is reported.
-    int Close() {
-        const int result = ::close(FFd);
-        FFd = -1;
-        return result;
-    }
-
-private:
-    int FFd;
-};
 
 void CreateParentFolder(const std::string& path) {
     const auto parent = Utf8Path(path).parent_path();
@@ -63,19 +43,28 @@ void WriteAll(int fd, const std::string& bytes, const std::string& path) {
 
 mode_t ModeOf(TFileAccess access) { return access == TFileAccess::faOwnerOnly ? 0600 : 0644; }
 
-void WriteToDescriptor(const std::string& path, int flags, mode_t mode, const std::string& bytes) {
-    // The folder nearly always exists (the log appends here for every line): create it only when
-    // the open says it is missing.
+// The folder nearly always exists (the log appends there for every line): it is created only
+// when the open says it is missing.
+int OpenCreatingFolder(const std::string& path, int flags, mode_t mode) {
     int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
     if (fd < 0 && errno == ENOENT) {
         CreateParentFolder(path);
         fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
     }
-    TFileDescriptor file(fd);
-    if (file.Get() < 0) RaiseFileError("Cannot open", path, errno);
+    if (fd < 0) RaiseFileError("Cannot open", path, errno);
+    return fd;
+}
+
+constexpr int AppendFlags = O_WRONLY | O_CREAT | O_APPEND;
+constexpr mode_t AppendMode = 0644;
+
+void WriteToDescriptor(const std::string& path, int flags, mode_t mode, const std::string& bytes) {
+    TUniqueFd file(OpenCreatingFolder(path, flags, mode));
     WriteAll(file.Get(), bytes, path);
     if (file.Close() != 0) RaiseFileError("Cannot close", path, errno);
 }
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 std::string UniqueSiblingName(const std::string& path) {
     static thread_local std::mt19937 generator{std::random_device{}()};
@@ -87,7 +76,38 @@ std::string UniqueSiblingName(const std::string& path) {
 }  // namespace
 
 void AppendToFile(const std::string& path, const std::string& bytes) {
-    WriteToDescriptor(path, O_WRONLY | O_CREAT | O_APPEND, 0644, bytes);
+    WriteToDescriptor(path, AppendFlags, AppendMode, bytes);
+}
+
+struct TFileAppender::TOpenFile {
+    TOpenFile(const std::string& path, int fd) : Path(path), File(fd) {
+        if (::fstat(fd, &Identity) != 0) RaiseFileError("Cannot inspect", path, errno);
+    }
+    // One lookup by name instead of an open and a close per call.
+    bool StillNamedBy(const std::string& path) const {
+        struct stat current {};
+        return path == Path && ::stat(path.c_str(), &current) == 0 && SameFile(current, Identity);
+    }
+
+    std::string Path;
+    TUniqueFd File;
+    struct stat Identity {};
+};
+
+TFileAppender::TFileAppender() = default;
+TFileAppender::~TFileAppender() = default;
+
+void TFileAppender::Append(const std::string& path, const std::string& bytes) {
+    if (!FOpen || !FOpen->StillNamedBy(path)) {
+        FOpen.reset();
+        FOpen = std::make_unique<TOpenFile>(path, OpenCreatingFolder(path, AppendFlags, AppendMode));
+    }
+    try {
+        WriteAll(FOpen->File.Get(), bytes, path);
+    } catch (...) {
+        FOpen.reset();
+        throw;
+    }
 }
 
 void WriteWholeFile(const std::string& path, const std::string& bytes, TFileAccess access) {
@@ -99,7 +119,7 @@ void WriteFileAtomically(const std::string& path, const std::string& bytes, TFil
     const std::string temporary = UniqueSiblingName(path);
     try {
         CreateParentFolder(path);
-        TFileDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ModeOf(access)));
+        TUniqueFd file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ModeOf(access)));
         if (file.Get() < 0) RaiseFileError("Cannot create", temporary, errno);
         WriteAll(file.Get(), bytes, temporary);
         if (::fsync(file.Get()) != 0) RaiseFileError("Cannot flush", temporary, errno);
@@ -116,7 +136,7 @@ void ReplaceFile(const std::string& from, const std::string& to) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    TFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    TUniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.Get() < 0) RaiseFileError("Cannot open", path, errno);
     std::string bytes;
     char buffer[65536];

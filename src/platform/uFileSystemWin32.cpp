@@ -67,6 +67,15 @@ void AppendToFile(const std::string& path, const std::string& bytes) {
     WriteAll(file.get(), bytes, path);
 }
 
+// Opened for every call: a handle kept open would stop the log from being renamed or deleted
+// while the agent runs.
+struct TFileAppender::TOpenFile {};
+
+TFileAppender::TFileAppender() = default;
+TFileAppender::~TFileAppender() = default;
+
+void TFileAppender::Append(const std::string& path, const std::string& bytes) { AppendToFile(path, bytes); }
+
 // Files in the user's own data folder inherit its ACL, which already keeps other users out.
 void WriteWholeFile(const std::string& path, const std::string& bytes, TFileAccess /*access*/) {
     const THandle file = OpenForWriting(path, CREATE_ALWAYS);

@@ -12,40 +12,11 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/uPosixFd.h"
 #include "platform/uProcess.h"
 
 namespace egaiss::platform {
 namespace {
-
-// Owns a file descriptor.
-class TUniqueFd {
-public:
-    TUniqueFd() = default;
-    explicit TUniqueFd(int fd) : FFd(fd) {}
-    ~TUniqueFd() { Reset(); }
-    TUniqueFd(TUniqueFd&& other) noexcept : FFd(other.Release()) {}
-    TUniqueFd& operator=(TUniqueFd&& other) noexcept {
-        if (this != &other) Reset(other.Release());
-        return *this;
-    }
-    TUniqueFd(const TUniqueFd&) = delete;
-    TUniqueFd& operator=(const TUniqueFd&) = delete;
-
-    int Get() const { return FFd; }
-    bool Valid() const { return FFd >= 0; }
-    int Release() {
-        const int fd = FFd;
-        FFd = -1;
-        return fd;
-    }
-    void Reset(int fd = -1) {
-        if (FFd >= 0) ::close(FFd);
-        FFd = fd;
-    }
-
-private:
-    int FFd = -1;
-};
 
 struct TPipe {
     TUniqueFd Read;
@@ -98,6 +69,66 @@ void MakeExecutable(const std::string& path) {
         const int error = errno;
         throw EProcessError("Cannot make " + path + " executable: " + std::strerror(error), error);
     }
+}
+
+TUniqueFd OpenDevNull(int mode) {
+    TUniqueFd fd(::open("/dev/null", mode | O_CLOEXEC));
+    if (!fd.Valid()) {
+        const int error = errno;
+        throw EProcessError(std::string("Cannot open /dev/null: ") + std::strerror(error), error);
+    }
+    return fd;
+}
+
+// Runs command[0] (searched in PATH) with the rest as arguments, in a process group of its own so
+// that ending it also ends what it started, with standard input from `input` and standard output
+// and error to `output`. Raises when the program could not be run: the child reports the exec
+// error through a close-on-exec pipe, so a missing program fails here rather than as exit 127.
+pid_t SpawnInOwnGroup(std::vector<std::string>& command, int input, int output) {
+    // Everything the child needs is prepared before fork: after it only async-signal-safe calls.
+    std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
+    for (auto& arg : command)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    TPipe startError = MakePipe();
+
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        const int error = errno;
+        throw EProcessError("Cannot start " + command.front() + ": " + std::strerror(error), error);
+    }
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        struct sigaction defaults {};
+        defaults.sa_handler = SIG_DFL;
+        ::sigaction(SIGPIPE, &defaults, nullptr);
+        ::dup2(input, STDIN_FILENO);
+        ::dup2(output, STDOUT_FILENO);
+        ::dup2(output, STDERR_FILENO);
+        ::execvp(argv[0], argv.data());
+        const int error = errno;
+        [[maybe_unused]] const ssize_t written = ::write(startError.Write.Get(), &error, sizeof error);
+        ::_exit(127);
+    }
+
+    ::setpgid(pid, pid);  // also here: whichever side runs first, the group exists before a kill
+    startError.Write.Reset();
+    int childError = 0;
+    ssize_t count = 0;
+    do {
+        count = ::read(startError.Read.Get(), &childError, sizeof childError);
+    } while (count < 0 && errno == EINTR);
+    if (count == static_cast<ssize_t>(sizeof childError)) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        throw EProcessError("Cannot start " + command.front() + ": " + std::strerror(childError), childError);
+    }
+    return pid;
 }
 
 // A child that outlives its object must still be reaped, or it stays a zombie once it ends.
@@ -191,64 +222,17 @@ bool TProcess::StartElevated(const TElevatedStart& start) {
     if (start.Program.empty()) throw EProcessError("Cannot start a program without a name");
     if (start.Program.find('/') != std::string::npos) MakeExecutable(start.Program);
 
-    std::vector<std::string> storage =
+    std::vector<std::string> command =
         start.Elevator.empty() ? std::vector<std::string>{"pkexec"} : start.Elevator;
-    storage.push_back(start.Program);
+    command.push_back(start.Program);
     for (auto& arg : SplitCommandLine(start.Parameters))
-        storage.push_back(std::move(arg));
-    std::vector<char*> argv;
-    argv.reserve(storage.size() + 1);
-    for (auto& arg : storage)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+        command.push_back(std::move(arg));
 
-    TPipe startError = MakePipe();
-    TUniqueFd nowhere(::open("/dev/null", O_RDWR | O_CLOEXEC));
-    if (!nowhere.Valid()) {
-        const int error = errno;
-        throw EProcessError(std::string("Cannot open /dev/null: ") + std::strerror(error), error);
-    }
-
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        const int error = errno;
-        throw EProcessError("Cannot start " + start.Program + ": " + std::strerror(error), error);
-    }
-    if (pid == 0) {
-        // Its own process group, so that ending it also ends what the installer started.
-        ::setpgid(0, 0);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        struct sigaction defaults {};
-        defaults.sa_handler = SIG_DFL;
-        ::sigaction(SIGPIPE, &defaults, nullptr);
-        ::dup2(nowhere.Get(), STDIN_FILENO);
-        ::dup2(nowhere.Get(), STDOUT_FILENO);
-        ::dup2(nowhere.Get(), STDERR_FILENO);
-        ::execvp(argv[0], argv.data());
-        const int error = errno;
-        [[maybe_unused]] const ssize_t written = ::write(startError.Write.Get(), &error, sizeof error);
-        ::_exit(127);
-    }
-
+    const TUniqueFd nowhere = OpenDevNull(O_RDWR);
+    // An installer talks to the user through its own windows, not through ours.
+    const pid_t pid = SpawnInOwnGroup(command, nowhere.Get(), nowhere.Get());
     FImpl->Pid = pid;
     FImpl->Elevated = true;
-    ::setpgid(pid, pid);
-    startError.Write.Reset();
-
-    int childError = 0;
-    ssize_t count = 0;
-    do {
-        count = ::read(startError.Read.Get(), &childError, sizeof childError);
-    } while (count < 0 && errno == EINTR);
-    if (count == static_cast<ssize_t>(sizeof childError)) {
-        FImpl->Reap(true);
-        FImpl->Pid = -1;
-        FImpl->Elevated = false;
-        FImpl->ExitCode.reset();
-        throw EProcessError("Cannot start " + storage.front() + ": " + std::strerror(childError), childError);
-    }
     FImpl->PidFd = OpenPidFd(pid);
     return true;
 }
@@ -257,61 +241,18 @@ void TProcess::StartCaptured(const std::string& program, const std::vector<std::
     if (FImpl->Pid > 0) throw EProcessError("Process already started: " + program);
     if (program.empty()) throw EProcessError("Cannot start a program without a name");
 
-    // Everything the child needs is prepared before fork: after it only async-signal-safe calls.
-    std::vector<std::string> storage;
-    storage.reserve(args.size() + 1);
-    storage.push_back(program);
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    argv.reserve(storage.size() + 1);
-    for (auto& arg : storage)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    std::vector<std::string> command;
+    command.reserve(args.size() + 1);
+    command.push_back(program);
+    command.insert(command.end(), args.begin(), args.end());
 
     TPipe output = MakePipe();
-    TPipe startError = MakePipe();
-    TUniqueFd nullInput(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-    if (!nullInput.Valid())
-        throw EProcessError(std::string("Cannot open /dev/null: ") + std::strerror(errno));
-
-    const pid_t pid = ::fork();
-    if (pid < 0) throw EProcessError("Cannot start " + program + ": " + std::strerror(errno));
-    if (pid == 0) {
-        // Its own process group, so that a time-out ends the programs it starts as well.
-        ::setpgid(0, 0);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        struct sigaction defaults {};
-        defaults.sa_handler = SIG_DFL;
-        ::sigaction(SIGPIPE, &defaults, nullptr);
-        ::dup2(nullInput.Get(), STDIN_FILENO);
-        ::dup2(output.Write.Get(), STDOUT_FILENO);
-        ::dup2(output.Write.Get(), STDERR_FILENO);
-        ::execvp(argv[0], argv.data());
-        const int error = errno;
-        [[maybe_unused]] const ssize_t written = ::write(startError.Write.Get(), &error, sizeof error);
-        ::_exit(127);
-    }
-
-    FImpl->Pid = pid;
-    ::setpgid(pid, pid);  // also here: whichever side runs first, the group exists before a kill
+    const TUniqueFd nullInput = OpenDevNull(O_RDONLY);
+    const pid_t pid = SpawnInOwnGroup(command, nullInput.Get(), output.Write.Get());
     output.Write.Reset();
-    startError.Write.Reset();
-
-    int childError = 0;
-    ssize_t count = 0;
-    do {
-        count = ::read(startError.Read.Get(), &childError, sizeof childError);
-    } while (count < 0 && errno == EINTR);
-    if (count == static_cast<ssize_t>(sizeof childError)) {
-        FImpl->Reap(true);
-        FImpl->Pid = -1;
-        FImpl->ExitCode.reset();
-        throw EProcessError("Cannot start " + program + ": " + std::strerror(childError));
-    }
 
     ::fcntl(output.Read.Get(), F_SETFL, ::fcntl(output.Read.Get(), F_GETFL) | O_NONBLOCK);
+    FImpl->Pid = pid;
     FImpl->Output = std::move(output.Read);
     FImpl->PidFd = OpenPidFd(pid);
 }

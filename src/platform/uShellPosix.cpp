@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 
+#include "platform/uPosixFd.h"
 #include "platform/uShell.h"
 
 namespace egaiss::platform {
@@ -13,23 +14,6 @@ namespace {
 
 // Upper bound of the descriptors closed in the new process; descriptors above it are very rare.
 constexpr int MaxInheritedFd = 65536;
-
-// Closes a descriptor on destruction unless released.
-class TFd {
-public:
-    explicit TFd(int fd = -1) : FFd(fd) {}
-    ~TFd() { Close(); }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return FFd; }
-    void Close() {
-        if (FFd >= 0) ::close(FFd);
-        FFd = -1;
-    }
-
-private:
-    int FFd;
-};
 
 void WriteErrno(int fd, int error) {
     while (::write(fd, &error, sizeof error) < 0 && errno == EINTR) {
@@ -79,8 +63,8 @@ bool StartDetached(const std::string& path, const std::vector<std::string>& args
     // program started, and carries errno when it did not.
     int fds[2] = {-1, -1};
     if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-    TFd readEnd(fds[0]);
-    TFd writeEnd(fds[1]);
+    TUniqueFd readEnd(fds[0]);
+    TUniqueFd writeEnd(fds[1]);
 
     const pid_t child = ::fork();
     if (child < 0) return false;

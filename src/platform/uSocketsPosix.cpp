@@ -17,26 +17,10 @@
 #include <utility>
 
 #include "platform/uErrors.h"
+#include "platform/uPosixFd.h"
 #include "platform/uSockets.h"
 
 namespace egaiss::platform {
-
-class TUniqueFd {
-public:
-    TUniqueFd() = default;
-    ~TUniqueFd() { Reset(-1); }
-    TUniqueFd(const TUniqueFd&) = delete;
-    TUniqueFd& operator=(const TUniqueFd&) = delete;
-
-    int Get() const { return FFd; }
-    void Reset(int fd) {
-        if (FFd >= 0) ::close(FFd);
-        FFd = fd;
-    }
-
-private:
-    int FFd = -1;
-};
 
 // The socket plus a self-pipe: every wait polls both, so Close() from another thread wakes it.
 struct TSocketState {

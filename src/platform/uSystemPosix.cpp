@@ -14,10 +14,15 @@
 
 namespace egaiss::platform {
 
+// Read once: the data folder follows it for every log line, and after a self-update has renamed
+// the running file the link would name the backup instead of the path the agent was started as.
 std::string ExecutablePath() {
-    std::error_code error;
-    const auto path = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : path.string();
+    static const std::string path = [] {
+        std::error_code error;
+        const auto link = std::filesystem::read_symlink("/proc/self/exe", error);
+        return error ? std::string() : link.string();
+    }();
+    return path;
 }
 
 std::optional<std::string> EnvironmentVariable(const std::string& name) {

@@ -235,6 +235,29 @@ TEST_F(LogTest, UnwritableLogSendsLinesToTheCrashLog) {
     EXPECT_EQ(ReadLogTail(10), "");
 }
 
+// Support staff move, delete or replace the log while the agent runs; the next line must land in
+// a file at the log's path, never in the moved or deleted one.
+TEST_F(LogTest, LinesFollowTheLogPathWhenTheFileIsMovedDeletedOrReplaced) {
+    LogInfo("first");
+    std::filesystem::rename(LogPath(), FDir.File("agent.old.log"));
+    LogInfo("after move");
+    EXPECT_EQ(LoggedTexts(FDir.File("agent.old.log")), std::vector<std::string>{"[INFO] first"});
+    EXPECT_EQ(LoggedTexts(LogPath()), std::vector<std::string>{"[INFO] after move"});
+
+    std::filesystem::remove(LogPath());
+    LogInfo("after delete");
+    EXPECT_EQ(LoggedTexts(LogPath()), std::vector<std::string>{"[INFO] after delete"});
+
+    WriteFileText(LogPath() + ".new", "edited\r\n");
+    std::filesystem::rename(LogPath() + ".new", LogPath());
+    LogInfo("after replace");
+    EXPECT_EQ(LoggedTexts(LogPath()), (std::vector<std::string>{"~edited", "[INFO] after replace"}));
+
+    std::filesystem::remove_all(FDir.Path());
+    LogInfo("folder gone");
+    EXPECT_EQ(LoggedTexts(LogPath()), std::vector<std::string>{"[INFO] folder gone"});
+}
+
 TEST_F(LogTest, TailReturnsTheLastLines) {
     EXPECT_EQ(ReadLogTail(300), "");  // no log yet
     std::string content;

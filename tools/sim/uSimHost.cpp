@@ -295,19 +295,14 @@ void TSimHost::WriteState(TSimReply& reply) {
     {
         std::lock_guard lock(FHistoryLock);
         WriteMember(writer, "request_count", FRequestCount);
-        writer.Key("requests");
-        writer.StartArray();
-        for (const THistoryEntry& entry : FHistory) {
-            writer.StartObject();
+        WriteObjectArray(writer, "requests", FHistory, [&](const THistoryEntry& entry) {
             WriteMember(writer, "at_ms", entry.AtMs);
             WriteMember(writer, "method", entry.Method);
             WriteMember(writer, "target", entry.Target);
             WriteMember(writer, "status", entry.Status);
             WriteMember(writer, "fault", entry.Fault);
             WriteMember(writer, "bytes", entry.Bytes);
-            writer.EndObject();
-        }
-        writer.EndArray();
+        });
     }
     FService.WriteState(writer);
     writer.EndObject();

@@ -28,6 +28,19 @@ void WriteMember(TJsonWriter& writer, const char* key, bool value);
 // A member whose value is JSON text that is already serialised (an object received earlier).
 void WriteRawMember(TJsonWriter& writer, const char* key, const std::string& json);
 
+// key: [{...}, ...], one object per item, its members written by `writeMembers(item)`.
+template <typename TItems, typename TWriteMembers>
+void WriteObjectArray(TJsonWriter& writer, const char* key, const TItems& items, TWriteMembers writeMembers) {
+    writer.Key(key);
+    writer.StartArray();
+    for (const auto& item : items) {
+        writer.StartObject();
+        writeMembers(item);
+        writer.EndObject();
+    }
+    writer.EndArray();
+}
+
 // {"error": message}
 std::string ErrorJson(std::string_view message);
 

@@ -237,10 +237,7 @@ void TSimServer::ServeOutboxStatus(TSimReply& reply) {
     WriteMember(writer, "cancelled", cancelled);
     WriteMember(writer, "total", static_cast<std::int64_t>(FOutbox.size()));
     writer.EndObject();
-    writer.Key("documents");
-    writer.StartArray();
-    for (const TOutboxDoc& doc : FOutbox) {
-        writer.StartObject();
+    WriteObjectArray(writer, "documents", FOutbox, [&](const TOutboxDoc& doc) {
         WriteMember(writer, "doc_id", doc.DocId);
         WriteMember(writer, "doc_type", doc.DocType);
         WriteMember(writer, "status", doc.Status);
@@ -252,9 +249,7 @@ void TSimServer::ServeOutboxStatus(TSimReply& reply) {
         } else {
             WriteText(writer, doc.ErrorText);
         }
-        writer.EndObject();
-    }
-    writer.EndArray();
+    });
     writer.EndObject();
     reply.Json(200, buffer.GetString());
     reply.Note = "queued=" + std::to_string(queued) + " error=" + std::to_string(failed);

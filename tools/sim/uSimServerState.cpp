@@ -158,22 +158,14 @@ void TSimServer::WriteState(TJsonWriter& writer) {
     WriteMember(writer, "sync_now_served", FSyncNowServed);
     WriteMember(writer, "unauthorized", FUnauthorized);
     WriteMember(writer, "duplicates", FDuplicates);
-    writer.Key("inbox");
-    writer.StartArray();
-    for (const TInboxDoc& doc : FInbox) {
-        writer.StartObject();
+    WriteObjectArray(writer, "inbox", FInbox, [&](const TInboxDoc& doc) {
         WriteMember(writer, "id", doc.Id);
         WriteMember(writer, "utm_url", doc.UtmUrl);
         WriteMember(writer, "doc_type", doc.DocType);
         WriteMember(writer, "at_ms", doc.AtMs);
         WriteMember(writer, "xml", doc.Xml);
-        writer.EndObject();
-    }
-    writer.EndArray();
-    writer.Key("outbox");
-    writer.StartArray();
-    for (const TOutboxDoc& doc : FOutbox) {
-        writer.StartObject();
+    });
+    WriteObjectArray(writer, "outbox", FOutbox, [&](const TOutboxDoc& doc) {
         WriteMember(writer, "doc_id", doc.DocId);
         WriteMember(writer, "doc_type", doc.DocType);
         WriteMember(writer, "status", doc.Status);
@@ -185,38 +177,23 @@ void TSimServer::WriteState(TJsonWriter& writer) {
         WriteMember(writer, "created_at_ms", doc.CreatedMs);
         WriteMember(writer, "updated_at_ms", doc.UpdatedMs);
         WriteMember(writer, "xml", doc.Xml);
-        writer.EndObject();
-    }
-    writer.EndArray();
-    writer.Key("marks");
-    writer.StartArray();
-    for (const TMark& mark : FMarks) {
-        writer.StartObject();
+    });
+    WriteObjectArray(writer, "marks", FMarks, [&](const TMark& mark) {
         WriteMember(writer, "doc_id", mark.DocId);
         WriteMember(writer, "kind", mark.Kind);
         WriteMember(writer, "utm_url", mark.UtmUrl);
         WriteMember(writer, "utm_response", mark.UtmResponse);
         WriteMember(writer, "error", mark.ErrorText);
         WriteMember(writer, "at_ms", mark.AtMs);
-        writer.EndObject();
-    }
-    writer.EndArray();
+    });
     WriteMember(writer, "ping_count", FPingCount);
-    writer.Key("pings");
-    writer.StartArray();
-    for (const TPing& ping : FPings) {
-        writer.StartObject();
+    WriteObjectArray(writer, "pings", FPings, [&](const TPing& ping) {
         WriteMember(writer, "kind", ping.Kind);
         WriteMember(writer, "at_ms", ping.AtMs);
         WriteMember(writer, "sync_now", ping.SyncNow);
         WriteRawMember(writer, "body", ping.Body);
-        writer.EndObject();
-    }
-    writer.EndArray();
-    writer.Key("clears");
-    writer.StartArray();
-    for (const TClear& clear : FClears) {
-        writer.StartObject();
+    });
+    WriteObjectArray(writer, "clears", FClears, [&](const TClear& clear) {
         writer.Key("statuses");
         writer.StartArray();
         for (const std::string& status : clear.Statuses)
@@ -225,9 +202,7 @@ void TSimServer::WriteState(TJsonWriter& writer) {
         WriteMember(writer, "reason", clear.Reason);
         WriteMember(writer, "cleared", clear.Cleared);
         WriteMember(writer, "at_ms", clear.AtMs);
-        writer.EndObject();
-    }
-    writer.EndArray();
+    });
     writer.Key("counts");
     writer.StartObject();
     WriteMember(writer, "inbox", static_cast<std::int64_t>(FInbox.size()));
@@ -241,17 +216,12 @@ void TSimServer::WriteState(TJsonWriter& writer) {
     WriteMember(writer, "marks", static_cast<std::int64_t>(FMarks.size()));
     WriteMember(writer, "pings", FPingCount);
     writer.EndObject();
-    writer.Key("downloads");
-    writer.StartArray();
-    for (const TDownload& download : FDownloads) {
-        writer.StartObject();
+    WriteObjectArray(writer, "downloads", FDownloads, [&](const TDownload& download) {
         WriteMember(writer, "name", download.Name);
         WriteMember(writer, "status", download.Status);
         WriteMember(writer, "size", download.Size);
         WriteMember(writer, "at_ms", download.AtMs);
-        writer.EndObject();
-    }
-    writer.EndArray();
+    });
 }
 
 }  // namespace egaiss::sim

@@ -376,10 +376,7 @@ void TSimUtm::WriteConfigLocked(TJsonWriter& writer) const {
 void TSimUtm::WriteState(TJsonWriter& writer) {
     std::lock_guard lock(FLock);
     WriteConfigLocked(writer);
-    writer.Key("documents");
-    writer.StartArray();
-    for (const THeldDoc& doc : FHeld) {
-        writer.StartObject();
+    WriteObjectArray(writer, "documents", FHeld, [&](const THeldDoc& doc) {
         WriteMember(writer, "id", doc.Id);
         WriteMember(writer, "type", doc.Type);
         WriteMember(writer, "url", OutUrl(doc));
@@ -387,13 +384,8 @@ void TSimUtm::WriteState(TJsonWriter& writer) {
         WriteMember(writer, "fetches", doc.Fetches);
         WriteMember(writer, "added_at_ms", doc.AddedMs);
         WriteMember(writer, "xml", doc.Xml);
-        writer.EndObject();
-    }
-    writer.EndArray();
-    writer.Key("received");
-    writer.StartArray();
-    for (const TReceivedDoc& doc : FReceived) {
-        writer.StartObject();
+    });
+    WriteObjectArray(writer, "received", FReceived, [&](const TReceivedDoc& doc) {
         WriteMember(writer, "id", doc.Id);
         WriteMember(writer, "guid", doc.Guid);
         WriteMember(writer, "type", doc.Type);
@@ -402,20 +394,13 @@ void TSimUtm::WriteState(TJsonWriter& writer) {
         WriteMember(writer, "size", static_cast<std::int64_t>(doc.Xml.size()));
         WriteMember(writer, "at_ms", doc.AtMs);
         WriteMember(writer, "xml", doc.Xml);
-        writer.EndObject();
-    }
-    writer.EndArray();
-    writer.Key("deleted");
-    writer.StartArray();
-    for (const TDeletedDoc& doc : FDeleted) {
-        writer.StartObject();
+    });
+    WriteObjectArray(writer, "deleted", FDeleted, [&](const TDeletedDoc& doc) {
         WriteMember(writer, "id", doc.Id);
         WriteMember(writer, "type", doc.Type);
         WriteMember(writer, "url", doc.Url);
         WriteMember(writer, "at_ms", doc.AtMs);
-        writer.EndObject();
-    }
-    writer.EndArray();
+    });
     writer.Key("counts");
     writer.StartObject();
     WriteMember(writer, "documents", static_cast<std::int64_t>(FHeld.size()));
