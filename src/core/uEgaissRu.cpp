@@ -3,37 +3,15 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "platform/uUtf8.h"
+
 namespace egaiss {
 namespace {
 
-bool IsContinuation(unsigned char byte) {
-    return (byte & 0xC0) == 0x80;
-}
-
 // Length of the well-formed UTF-8 sequence at `pos`, or 0 when the bytes there are not one.
 std::size_t SequenceLength(std::string_view bytes, std::size_t pos) {
-    const auto lead = static_cast<unsigned char>(bytes[pos]);
-    std::size_t length = 0;
-    std::uint32_t minimum = 0;
     std::uint32_t code = 0;
-    if (lead < 0x80) return 1;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, minimum = 0x80, code = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, minimum = 0x800, code = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, minimum = 0x10000, code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (pos + length > bytes.size()) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(bytes[pos + i]);
-        if (!IsContinuation(next)) return 0;
-        code = (code << 6) | (next & 0x3F);
-    }
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    return (code < minimum || code > 0x10FFFF || surrogate) ? 0 : length;
+    return DecodeUtf8(bytes, pos, code);
 }
 
 // Steps over one character. A byte that starts no well-formed sequence counts as one character, as

@@ -10,6 +10,7 @@
 
 #include "platform/uCodePage.h"
 #include "platform/uErrors.h"
+#include "platform/uUtf8.h"
 
 namespace egaiss::platform {
 namespace {
@@ -29,34 +30,6 @@ TIconvHandle OpenConverter(const char* to, const char* from) {
                           std::strerror(errno));
     }
     return TIconvHandle(converter);
-}
-
-// Decodes the well-formed UTF-8 sequence at `pos`; its length, or 0 when the bytes are not one.
-std::size_t DecodeUtf8(std::string_view text, std::size_t pos, std::uint32_t& code) {
-    const auto lead = static_cast<unsigned char>(text[pos]);
-    std::size_t length = 0;
-    std::uint32_t minimum = 0;
-    if (lead < 0x80) {
-        code = lead;
-        return 1;
-    }
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, minimum = 0x80, code = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, minimum = 0x800, code = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, minimum = 0x10000, code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (length > text.size() - pos) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[pos + i]);
-        if ((next & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (next & 0x3F);
-    }
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    return (code < minimum || code > 0x10FFFF || surrogate) ? 0 : length;
 }
 
 // Code page 1251 as lookup tables, read once from the system's iconv byte by byte. Running iconv

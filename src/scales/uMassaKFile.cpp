@@ -12,6 +12,7 @@
 #include "platform/uCodePage.h"
 #include "platform/uFileSystem.h"
 #include "platform/uPath.h"
+#include "platform/uUtf8.h"
 
 namespace egaiss {
 namespace {
@@ -152,39 +153,6 @@ std::optional<std::chrono::seconds> ParseTimeOfDay(std::string_view text) {
     }
     if (count < 2 || parts[0] > 23 || parts[1] > 59 || parts[2] > 59) return std::nullopt;
     return std::chrono::hours(parts[0]) + std::chrono::minutes(parts[1]) + std::chrono::seconds(parts[2]);
-}
-
-// True when the bytes are UTF-8 throughout: no stray, overlong, surrogate or out-of-range forms.
-bool IsWellFormedUtf8(std::string_view bytes) {
-    std::size_t pos = 0;
-    while (pos < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[pos]);
-        if (lead < 0x80) {
-            ++pos;
-            continue;
-        }
-        std::size_t length = 0;
-        std::uint32_t minimum = 0;
-        std::uint32_t code = 0;
-        if ((lead & 0xE0) == 0xC0) {
-            length = 2, minimum = 0x80, code = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, minimum = 0x800, code = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, minimum = 0x10000, code = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (length > bytes.size() - pos) return false;
-        for (std::size_t i = 1; i < length; ++i) {
-            const auto next = static_cast<unsigned char>(bytes[pos + i]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        pos += length;
-    }
-    return true;
 }
 
 // The first `count` characters; a text of at most `count` bytes has no more characters than that.
