@@ -131,6 +131,33 @@ TEST(SimServer, MarksAndClearsChangeTheOutboxStatus) {
     EXPECT_STREQ(state["marks"][2]["doc_id"].GetString(), "док 1/a+b");
 }
 
+// Tests and the demo queue documents through /sim/outbox; a request it cannot honour must change
+// nothing and say why.
+TEST(SimServer, QueuesOutboxDocumentsOnRequestAndRefusesBadRequestsWithoutChange) {
+    TServer server(Settings());
+    auto client = server.Client();
+    const auto queue = [&](const std::string& body) {
+        return client.Post("/sim/outbox", body, "application/json");
+    };
+    for (const char* bad :
+         {R"({"count":0})", R"({"count":10001})", R"({"doc_type":"Way Bill"})", R"({"xml":"<a/>"})",
+          R"({"doc_id":"","count":1})", R"({"doc_id":"7","count":2})", "[1]"}) {
+        const auto res = queue(bad);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400) << bad;
+        EXPECT_TRUE(Json(res)["error"].IsString()) << bad;
+    }
+    EXPECT_EQ(server.State()["counts"]["outbox"].GetInt(), 0);
+
+    EXPECT_EQ(queue(R"({"doc_id":"7","doc_type":"QueryRests_v2","xml":"<q>Остатки</q>"})")->status, 200);
+    EXPECT_EQ(queue(R"({"doc_id":"7"})")->status, 409);
+    const auto added = Json(queue(R"({"count":2})"));
+    EXPECT_EQ(added["added"].Size(), 2U);
+    const auto state = server.State();
+    EXPECT_EQ(state["counts"]["queued"].GetInt(), 3);
+    EXPECT_STREQ(state["outbox"][0]["xml"].GetString(), "<q>Остатки</q>");
+}
+
 TEST(SimServer, ServesTheDownloadFolderUnderAnyApiFolder) {
     const auto folder =
         std::filesystem::temp_directory_path() / ("egaiss-sim-dl-" + std::to_string(::getpid()));

@@ -1,25 +1,11 @@
 // The server simulator's control routes and its /sim/state report.
 #include "uSimServer.h"
 
+#include "uSimControl.h"
+
 #include <utility>
 
 namespace egaiss::sim {
-
-namespace {
-
-constexpr int kMaxAddAtOnce = 10000;
-
-bool ReadBodyObject(const httplib::Request& req, rapidjson::Document& body, TSimReply& reply) {
-    if (req.body.empty()) {
-        body.SetObject();
-        return true;
-    }
-    if (ParseJsonObject(req.body, body)) return true;
-    reply.JsonError(400, "expected a JSON object");
-    return false;
-}
-
-}  // namespace
 
 bool TSimServer::HandleControl(const httplib::Request& req, TSimReply& reply) {
     if (req.path == "/sim/outbox" && req.method == "POST") {
@@ -44,25 +30,11 @@ bool TSimServer::HandleControl(const httplib::Request& req, TSimReply& reply) {
 void TSimServer::ServeAddOutbox(const httplib::Request& req, TSimReply& reply) {
     rapidjson::Document body;
     if (!ReadBodyObject(req, body, reply)) return;
-    const std::int64_t count = JsonInt(body, "count").value_or(1);
+    const std::optional<TAddRequest> add = ReadAddRequest(body, "doc_type", reply);
+    if (!add) return;
     const auto doc_id = JsonText(body, "doc_id");
-    const auto doc_type = JsonText(body, "doc_type");
-    const auto xml = JsonText(body, "xml");
-    if (count < 1 || count > kMaxAddAtOnce || (doc_id && count != 1)) {
-        reply.JsonError(400, "\"count\" must lie between 1 and " + std::to_string(kMaxAddAtOnce) +
-                                 ", and be 1 with a \"doc_id\"");
-        return;
-    }
-    if (doc_id && doc_id->empty()) {
-        reply.JsonError(400, "\"doc_id\" must not be empty");
-        return;
-    }
-    if (doc_type && !IsDocumentTypeName(*doc_type)) {
-        reply.JsonError(400, "\"doc_type\" must be letters, digits and underscores");
-        return;
-    }
-    if (xml && !doc_type) {
-        reply.JsonError(400, "\"xml\" needs a \"doc_type\"");
+    if (doc_id && (doc_id->empty() || add->Count != 1)) {
+        reply.JsonError(400, "a \"doc_id\" must not be empty and comes with a \"count\" of 1");
         return;
     }
     std::lock_guard lock(FLock);
@@ -75,10 +47,10 @@ void TSimServer::ServeAddOutbox(const httplib::Request& req, TSimReply& reply) {
     writer.StartObject();
     writer.Key("added");
     writer.StartArray();
-    for (std::int64_t i = 0; i < count; ++i) {
-        TEgaisDocument doc = xml        ? TEgaisDocument{*doc_type, *xml}
-                             : doc_type ? FFactory.Outgoing(*doc_type)
-                                        : FFactory.NextOutgoing();
+    for (std::int64_t i = 0; i < add->Count; ++i) {
+        TEgaisDocument doc = add->Xml    ? TEgaisDocument{*add->Type, *add->Xml}
+                             : add->Type ? FFactory.Outgoing(*add->Type)
+                                         : FFactory.NextOutgoing();
         const TOutboxDoc& queued = QueueLocked(std::move(doc), doc_id.value_or(""));
         writer.StartObject();
         WriteMember(writer, "doc_id", queued.DocId);
@@ -88,7 +60,7 @@ void TSimServer::ServeAddOutbox(const httplib::Request& req, TSimReply& reply) {
     writer.EndArray();
     writer.EndObject();
     reply.Json(200, buffer.GetString());
-    reply.Note = "queued " + std::to_string(count);
+    reply.Note = "queued " + std::to_string(add->Count);
 }
 
 void TSimServer::ServeAddInbox(const httplib::Request& req, TSimReply& reply) {

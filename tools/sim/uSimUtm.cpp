@@ -1,5 +1,7 @@
 #include "uSimUtm.h"
 
+#include "uSimControl.h"
+
 #include <algorithm>
 #include <chrono>
 #include <utility>
@@ -9,7 +11,6 @@ namespace egaiss::sim {
 namespace {
 
 constexpr const char* kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
-constexpr int kMaxAddAtOnce = 10000;
 
 bool IsDigits(const std::string& text) {
     return !text.empty() &&
@@ -283,37 +284,19 @@ bool TSimUtm::HandleControl(const httplib::Request& req, TSimReply& reply) {
 
 void TSimUtm::ServeAddDocuments(const httplib::Request& req, TSimReply& reply) {
     rapidjson::Document body;
-    if (req.body.empty()) {
-        body.SetObject();
-    } else if (!ParseJsonObject(req.body, body)) {
-        reply.JsonError(400, "expected a JSON object");
-        return;
-    }
-    const std::int64_t count = JsonInt(body, "count").value_or(1);
-    const auto type = JsonText(body, "type");
-    const auto xml = JsonText(body, "xml");
-    if (count < 1 || count > kMaxAddAtOnce) {
-        reply.JsonError(400, "\"count\" must lie between 1 and " + std::to_string(kMaxAddAtOnce));
-        return;
-    }
-    if (type && !IsDocumentTypeName(*type)) {
-        reply.JsonError(400, "\"type\" must be letters, digits and underscores");
-        return;
-    }
-    if (xml && !type) {
-        reply.JsonError(400, "\"xml\" needs a \"type\"");
-        return;
-    }
+    if (!ReadBodyObject(req, body, reply)) return;
+    const std::optional<TAddRequest> add = ReadAddRequest(body, "type", reply);
+    if (!add) return;
     std::lock_guard lock(FLock);
     rapidjson::StringBuffer buffer;
     TJsonWriter writer(buffer);
     writer.StartObject();
     writer.Key("added");
     writer.StartArray();
-    for (std::int64_t i = 0; i < count; ++i) {
-        TEgaisDocument doc = xml    ? TEgaisDocument{*type, *xml}
-                             : type ? FFactory.Incoming(*type)
-                                    : FFactory.NextIncoming();
+    for (std::int64_t i = 0; i < add->Count; ++i) {
+        TEgaisDocument doc = add->Xml    ? TEgaisDocument{*add->Type, *add->Xml}
+                             : add->Type ? FFactory.Incoming(*add->Type)
+                                         : FFactory.NextIncoming();
         const THeldDoc& held =
             AddLocked(std::move(doc), JsonText(body, "reply_id").value_or(FFactory.Guid()));
         writer.StartObject();
@@ -326,7 +309,7 @@ void TSimUtm::ServeAddDocuments(const httplib::Request& req, TSimReply& reply) {
     writer.EndArray();
     writer.EndObject();
     reply.Json(200, buffer.GetString());
-    reply.Note = "added " + std::to_string(count);
+    reply.Note = "added " + std::to_string(add->Count);
 }
 
 void TSimUtm::ServeConfig(const httplib::Request& req, TSimReply& reply) {
