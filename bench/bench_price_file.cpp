@@ -14,6 +14,7 @@
 #include "platform/uFileSystem.h"
 #include "platform/uPath.h"
 #include "scales/uMassaKFile.h"
+#include "scales/uPriceFile.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "core/uEgaissConfig.h"
@@ -99,6 +100,21 @@ double RoundTripSeconds(int port, const TBytes& frame, int exchanges) {
     }
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() / exchanges;
 }
+
+// The checksum of one full part's body alone: the share of each part that is pure computation.
+// Each round takes the next part of a real goods table, as one buffer summed over and over would
+// let the branch predictor learn it and flatter a branchy loop.
+void BM_PartChecksum(benchmark::State& state) {
+    const TBytes goods = BuildGoodsFile(ShopRows());
+    const std::size_t parts = goods.size() / MassaPartSize;
+    std::size_t part = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(MassaCrc16(goods, part * MassaPartSize, MassaPartSize));
+        part = part + 1 == parts ? 0 : part + 1;
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * MassaPartSize));
+}
+BENCHMARK(BM_PartChecksum);
 
 // Arg 0: a 9-byte command frame; arg 1: a full 1 KiB part.
 void BM_ScaleRoundTrip(benchmark::State& state) {

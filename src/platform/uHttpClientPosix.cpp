@@ -16,10 +16,9 @@
 #include "platform/uHttpClient.h"
 #include "platform/uHttpClientShared.h"
 
-namespace egaiss::platform {
+namespace egaiss::platform::httpdetail {
 namespace {
 
-using namespace httpdetail;
 using TClock = std::chrono::steady_clock;
 
 void EnsureCurlInitialised() {
@@ -53,14 +52,6 @@ struct TFileClose {
 using TCurlEasy = std::unique_ptr<CURL, TCurlEasyFree>;
 using TCurlSlist = std::unique_ptr<curl_slist, TCurlSlistFree>;
 using TCurlMime = std::unique_ptr<curl_mime, TCurlMimeFree>;
-
-long long MillisecondsSince(TClock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
-}
-
-bool IsSuccessStatus(int code) {
-    return code >= 200 && code <= 299;
-}
 
 // State of one transfer as curl's callbacks see it.
 struct TTransfer {
@@ -108,23 +99,13 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
         transfer.Received = 0;
         return length;
     }
-    if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
-        const std::string_view more = TrimBlanks(line);
-        if (!more.empty() && !transfer.Response.Headers.empty()) {
-            transfer.Response.Headers.back().Value += ' ';
-            transfer.Response.Headers.back().Value += more;
-        }
-        return length;
-    }
+    if (FoldContinuation(transfer.Response.Headers, line)) return length;
     THttpHeader header;
     if (!ParseHeaderLine(line, header)) return length;
-    if (SameNameAscii(header.Name, "Content-Length") && !transfer.BodyGoesToFile()) {
-        char* end = nullptr;
-        const unsigned long long announced = std::strtoull(header.Value.c_str(), &end, 10);
-        if (end != header.Value.c_str() && announced > transfer.MaxBodyBytes) {
-            transfer.BodyTooLarge = true;
-            return 0;
-        }
+    if (SameNameAscii(header.Name, "Content-Length") && !transfer.BodyGoesToFile() &&
+        AnnouncesMoreThan(header.Value, transfer.MaxBodyBytes)) {
+        transfer.BodyTooLarge = true;
+        return 0;
     }
     transfer.Response.Headers.push_back(std::move(header));
     return length;
@@ -143,17 +124,10 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
         }
         return length;
     }
-    TBytes& body = transfer.Response.Body;
-    if (body.size() + length > transfer.MaxBodyBytes) {
+    if (!AppendWithinLimit(transfer.Response.Body, data, length, transfer.MaxBodyBytes)) {
         transfer.BodyTooLarge = true;
         return 0;
     }
-    if (body.size() + length > body.capacity()) {
-        // Grow by doubling, but never reserve past the limit.
-        const std::size_t wanted = std::max(body.capacity() * 2, body.size() + length);
-        body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, transfer.MaxBodyBytes)));
-    }
-    body.insert(body.end(), data, data + length);
     return length;
 }
 
@@ -201,16 +175,6 @@ std::string ConnectTarget(CURL* handle, const std::string& fallbackURL) {
     return "Failed to connect to " + url;
 }
 
-// curl writes "Connection refused", "Connection reset by peer" and the like; callers look for the
-// word in lower case.
-std::string LowerConnectionWord(std::string text) {
-    for (std::size_t at = text.find("Connection"); at != std::string::npos;
-         at = text.find("Connection", at)) {
-        text[at] = 'c';
-    }
-    return text;
-}
-
 std::string NoProxyList() {
     // Loopback never goes through a proxy (the UTM is local), whatever the environment says.
     std::string list = "127.0.0.1,localhost,::1";
@@ -225,36 +189,32 @@ std::string NoProxyList() {
     return list;
 }
 
-}  // namespace
-
-struct THttpClient::TImpl {
-    TCurlEasy Handle;
-    char ErrorText[CURL_ERROR_SIZE] = {};
-    int ConnectTimeoutMs = 60000;
-    int ResponseTimeoutMs = 30000;
-    bool FollowRedirects = true;
-    std::uint64_t MaxBodyBytes = MaxHttpBodyBytes;
-    std::vector<THttpHeader> DefaultHeaders;
-
-    TImpl() {
+class TCurlTransport final : public THttpTransport {
+public:
+    TCurlTransport() {
         EnsureCurlInitialised();
-        Handle.reset(curl_easy_init());
-        if (!Handle) throw ETransportError("libcurl could not create a transfer handle");
+        FHandle.reset(curl_easy_init());
+        if (!FHandle) throw ETransportError("libcurl could not create a transfer handle");
     }
 
-    THttpResponse Perform(const THttpRequest& request, const std::string* filePath);
+    THttpResponse Perform(const THttpSettings& settings, const THttpRequest& request,
+                          const std::string* filePath) override;
 
 private:
     [[noreturn]] void RaiseFailure(CURLcode code, const TTransfer& transfer, const std::string& url);
+
+    TCurlEasy FHandle;
+    char FErrorText[CURL_ERROR_SIZE] = {};
 };
 
-THttpResponse THttpClient::TImpl::Perform(const THttpRequest& request, const std::string* filePath) {
-    CURL* handle = Handle.get();
+THttpResponse TCurlTransport::Perform(const THttpSettings& settings, const THttpRequest& request,
+                                      const std::string* filePath) {
+    CURL* handle = FHandle.get();
     // Forgets the previous request's options, keeps the connection cache.
     curl_easy_reset(handle);
-    ErrorText[0] = '\0';
+    FErrorText[0] = '\0';
 
-    const std::vector<THttpHeader> headers = MergeHeaders(DefaultHeaders, request.Headers);
+    const std::vector<THttpHeader> headers = MergeHeaders(settings.DefaultHeaders, request.Headers);
     const auto hasHeader = [&](std::string_view name) {
         return std::any_of(headers.begin(), headers.end(),
                            [&](const THttpHeader& header) { return SameNameAscii(header.Name, name); });
@@ -278,13 +238,13 @@ THttpResponse THttpClient::TImpl::Perform(const THttpRequest& request, const std
     }
 
     TTransfer transfer;
-    transfer.MaxBodyBytes = MaxBodyBytes;
-    transfer.ResponseTimeoutMs = ResponseTimeoutMs;
+    transfer.MaxBodyBytes = settings.MaxBodyBytes;
+    transfer.ResponseTimeoutMs = settings.ResponseTimeoutMs;
     transfer.FilePath = filePath;
 
     const std::string noProxy = NoProxyList();
     curl_easy_setopt(handle, CURLOPT_URL, request.URL.c_str());
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, ErrorText);
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, FErrorText);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -293,8 +253,9 @@ THttpResponse THttpClient::TImpl::Perform(const THttpRequest& request, const std
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
     // Bodies arrive exactly as sent; the agent inflates by itself where it wants to.
     curl_easy_setopt(handle, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(ConnectTimeoutMs, 0)));
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, FollowRedirects ? 1L : 0L);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(std::max(settings.ConnectTimeoutMs, 0)));
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, settings.FollowRedirects ? 1L : 0L);
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
@@ -370,21 +331,19 @@ THttpResponse THttpClient::TImpl::Perform(const THttpRequest& request, const std
     return std::move(transfer.Response);
 }
 
-void THttpClient::TImpl::RaiseFailure(CURLcode code, const TTransfer& transfer, const std::string& url) {
+void TCurlTransport::RaiseFailure(CURLcode code, const TTransfer& transfer, const std::string& url) {
     if (transfer.BodyTooLarge) throw ETransportError(BodyTooLargeMessage(transfer.MaxBodyBytes));
     if (!transfer.FileError.empty()) throw EFileError(transfer.FileError);
     const auto timedOutText = [&] {
-        return "Operation timed out after " + std::to_string(MillisecondsSince(transfer.LastActivity)) +
-               " ms with " + std::to_string(transfer.Received) + " bytes received";
+        return ResponseTimeoutMessage(MillisecondsSince(transfer.LastActivity), transfer.Received);
     };
     if (transfer.TimedOut) throw ETransportError(timedOutText());
 
-    CURL* handle = Handle.get();
+    CURL* handle = FHandle.get();
     switch (code) {
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_RESOLVE_PROXY:
-            throw ETransportError(ConnectTarget(handle, url) +
-                                  ": connection failed (could not resolve host)");
+            throw ETransportError(UnresolvedHostMessage(ConnectTarget(handle, url)));
         case CURLE_COULDNT_CONNECT: {
             long osError = 0;
             curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &osError);
@@ -396,56 +355,21 @@ void THttpClient::TImpl::RaiseFailure(CURLcode code, const TTransfer& transfer, 
         }
         case CURLE_OPERATION_TIMEDOUT:
             if (!transfer.Sending) {
-                throw ETransportError(ConnectTarget(handle, url) + ": connection timed out after " +
-                                      std::to_string(MillisecondsSince(transfer.Started)) + " ms");
+                throw ETransportError(
+                    ConnectTimeoutMessage(ConnectTarget(handle, url), MillisecondsSince(transfer.Started)));
             }
             throw ETransportError(timedOutText());
         default: {
-            std::string text = ErrorText[0] != '\0' ? std::string(ErrorText) : curl_easy_strerror(code);
+            std::string text = FErrorText[0] != '\0' ? std::string(FErrorText) : curl_easy_strerror(code);
             throw ETransportError(LowerConnectionWord(std::move(text)));
         }
     }
 }
 
-THttpClient::THttpClient() : FImpl(std::make_unique<TImpl>()) {}
-THttpClient::~THttpClient() = default;
+}  // namespace
 
-void THttpClient::SetConnectTimeoutMs(int milliseconds) {
-    FImpl->ConnectTimeoutMs = milliseconds;
-}
-void THttpClient::SetResponseTimeoutMs(int milliseconds) {
-    FImpl->ResponseTimeoutMs = milliseconds;
-}
-void THttpClient::SetFollowRedirects(bool follow) {
-    FImpl->FollowRedirects = follow;
+std::unique_ptr<THttpTransport> NewHttpTransport() {
+    return std::make_unique<TCurlTransport>();
 }
 
-void THttpClient::SetAutomaticDecompression(bool enabled) {
-    if (enabled) throw EAgentError("Automatic decompression is not supported");
-}
-
-void THttpClient::SetDefaultHeader(const std::string& name, const std::string& value) {
-    const THttpHeader header{name, value};
-    CheckHeader(header);
-    for (auto& existing : FImpl->DefaultHeaders) {
-        if (SameNameAscii(existing.Name, name)) {
-            existing.Value = value;
-            return;
-        }
-    }
-    FImpl->DefaultHeaders.push_back(header);
-}
-
-void THttpClient::SetMaxBodyBytes(std::uint64_t bytes) {
-    FImpl->MaxBodyBytes = std::min(bytes, MaxHttpBodyBytes);
-}
-
-THttpResponse THttpClient::Send(const THttpRequest& request) {
-    return FImpl->Perform(request, nullptr);
-}
-
-THttpResponse THttpClient::DownloadToFile(const THttpRequest& request, const std::string& path) {
-    return FImpl->Perform(request, &path);
-}
-
-}  // namespace egaiss::platform
+}  // namespace egaiss::platform::httpdetail

@@ -1,6 +1,9 @@
 #pragma once
 // Pieces both HTTP client implementations share; not part of the client's interface.
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,10 +12,44 @@
 
 namespace egaiss::platform::httpdetail {
 
+// What a client is told before its requests.
+struct THttpSettings {
+    int ConnectTimeoutMs = 60000;
+    int ResponseTimeoutMs = 30000;
+    bool FollowRedirects = true;
+    std::uint64_t MaxBodyBytes = MaxHttpBodyBytes;
+    std::vector<THttpHeader> DefaultHeaders;
+};
+
+// The system's HTTP library behind one client; it keeps the connection between requests.
+class THttpTransport {
+public:
+    virtual ~THttpTransport() = default;
+    // One request as THttpClient::Send (`filePath` null) or DownloadToFile describe it.
+    virtual THttpResponse Perform(const THttpSettings& settings, const THttpRequest& request,
+                                  const std::string* filePath) = 0;
+};
+
+// Per system. Raises ETransportError when the HTTP library cannot start.
+std::unique_ptr<THttpTransport> NewHttpTransport();
+
 bool SameNameAscii(std::string_view a, std::string_view b);
+
+bool IsSuccessStatus(int code);
+
+long long MillisecondsSince(std::chrono::steady_clock::time_point start);
 
 // "Response body exceeds 256 MiB" for the default limit.
 std::string BodyTooLargeMessage(std::uint64_t limit);
+
+// Failure texts both systems give alike; `target` is "Failed to connect to <host> port <port>".
+std::string UnresolvedHostMessage(const std::string& target);
+std::string ConnectTimeoutMessage(const std::string& target, long long elapsedMs);
+std::string ResponseTimeoutMessage(long long silentMs, std::uint64_t received);
+
+// The system's texts say "Connection refused", "Connection reset by peer" and the like; callers
+// look for the word in lower case.
+std::string LowerConnectionWord(std::string text);
 
 // Raises EAgentError for a name or value that would break the header block (CR, LF, NUL, a colon
 // or blank in the name).
@@ -29,6 +66,16 @@ bool ParseStatusLine(std::string_view line, int& code, std::string& reason);
 // "Name: value" of a header line; false for anything else.
 bool ParseHeaderLine(std::string_view line, THttpHeader& header);
 
+// True for a folded line (one that starts with a blank), whose text then joins the previous header.
+bool FoldContinuation(std::vector<THttpHeader>& headers, std::string_view line);
+
 std::string_view TrimBlanks(std::string_view text);
+
+// True when a Content-Length value announces more than `limit` bytes.
+bool AnnouncesMoreThan(const std::string& contentLength, std::uint64_t limit);
+
+// Appends to a body kept in memory, growing it by doubling but never reserving past `limit`. False,
+// with nothing appended, when the body would grow past `limit`.
+bool AppendWithinLimit(TBytes& body, const void* data, std::size_t length, std::uint64_t limit);
 
 }  // namespace egaiss::platform::httpdetail

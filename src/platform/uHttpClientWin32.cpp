@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -22,10 +21,9 @@
 #include "platform/uPath.h"
 #include "platform/uWin32Text.h"
 
-namespace egaiss::platform {
+namespace egaiss::platform::httpdetail {
 namespace {
 
-using namespace httpdetail;
 using TClock = std::chrono::steady_clock;
 
 constexpr DWORD ReadChunkBytes = 64 * 1024;
@@ -34,22 +32,6 @@ struct TInternetClose {
     void operator()(void* handle) const { WinHttpCloseHandle(handle); }
 };
 using TInternet = std::unique_ptr<void, TInternetClose>;
-
-long long MillisecondsSince(TClock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
-}
-
-bool IsSuccessStatus(int code) {
-    return code >= 200 && code <= 299;
-}
-
-std::string LowerConnectionWord(std::string text) {
-    for (std::size_t at = text.find("Connection"); at != std::string::npos;
-         at = text.find("Connection", at)) {
-        text[at] = 'c';
-    }
-    return text;
-}
 
 // WinHTTP's own error codes are described by winhttp.dll, not by the system table.
 std::string WinHttpErrorText(DWORD code) {
@@ -140,13 +122,9 @@ public:
             if (!FFile) throw EFileError("Cannot write file " + *FPath);
             return;
         }
-        TBytes& body = FResponse.Body;
-        if (body.size() + length > FLimit) throw ETransportError(BodyTooLargeMessage(FLimit));
-        if (body.size() + length > body.capacity()) {
-            const std::size_t wanted = std::max(body.capacity() * 2, body.size() + length);
-            body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, FLimit)));
+        if (!AppendWithinLimit(FResponse.Body, data, length, FLimit)) {
+            throw ETransportError(BodyTooLargeMessage(FLimit));
         }
-        body.insert(body.end(), data, data + length);
     }
 
     // The whole body arrived: an empty successful download still leaves its (empty) file.
@@ -174,37 +152,35 @@ private:
     std::ofstream FFile;
 };
 
-}  // namespace
-
-struct THttpClient::TImpl {
-    TInternet Session;
-    int ConnectTimeoutMs = 60000;
-    int ResponseTimeoutMs = 30000;
-    bool FollowRedirects = true;
-    std::uint64_t MaxBodyBytes = MaxHttpBodyBytes;
-    std::vector<THttpHeader> DefaultHeaders;
-
-    TImpl() {
+class TWinHttpTransport final : public THttpTransport {
+public:
+    TWinHttpTransport() {
         // The automatic proxy mode exists from Windows 8.1 on; older systems take the default.
-        Session.reset(WinHttpOpen(L"VelmoraEgaissAgent", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                  WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-        if (!Session) {
-            Session.reset(WinHttpOpen(L"VelmoraEgaissAgent", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        FSession.reset(WinHttpOpen(L"VelmoraEgaissAgent", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        if (!FSession) {
+            FSession.reset(WinHttpOpen(L"VelmoraEgaissAgent", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
         }
-        if (!Session) throw ETransportError("WinHTTP session failed: " + WinHttpErrorText(GetLastError()));
+        if (!FSession) throw ETransportError("WinHTTP session failed: " + WinHttpErrorText(GetLastError()));
         DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-        if (!WinHttpSetOption(Session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+        if (!WinHttpSetOption(FSession.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
+                              sizeof protocols)) {
             protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-            WinHttpSetOption(Session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+            WinHttpSetOption(FSession.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
         }
     }
 
-    THttpResponse Perform(const THttpRequest& request, const std::string* filePath);
+    THttpResponse Perform(const THttpSettings& settings, const THttpRequest& request,
+                          const std::string* filePath) override;
+
+private:
+    TInternet FSession;
 };
 
-THttpResponse THttpClient::TImpl::Perform(const THttpRequest& request, const std::string* filePath) {
-    const std::vector<THttpHeader> headers = MergeHeaders(DefaultHeaders, request.Headers);
+THttpResponse TWinHttpTransport::Perform(const THttpSettings& settings, const THttpRequest& request,
+                                         const std::string* filePath) {
+    const std::vector<THttpHeader> headers = MergeHeaders(settings.DefaultHeaders, request.Headers);
 
     const std::wstring wideURL = Utf8ToWide(request.URL);
     URL_COMPONENTS parts{};
@@ -226,7 +202,7 @@ THttpResponse THttpClient::TImpl::Perform(const THttpRequest& request, const std
     const std::string connectTarget =
         "Failed to connect to " + WideToUtf8(host) + " port " + std::to_string(parts.nPort);
 
-    const TInternet connection(WinHttpConnect(Session.get(), host.c_str(), parts.nPort, 0));
+    const TInternet connection(WinHttpConnect(FSession.get(), host.c_str(), parts.nPort, 0));
     if (!connection) throw ETransportError(connectTarget + ": " + WinHttpErrorText(GetLastError()));
 
     const wchar_t* verb = L"GET";
@@ -238,11 +214,11 @@ THttpResponse THttpClient::TImpl::Perform(const THttpRequest& request, const std
     if (!handle) throw ETransportError(connectTarget + ": " + WinHttpErrorText(GetLastError()));
 
     // The receive time-out applies to each wait for data, so it limits silence, not the whole body.
-    const int connectMs = std::max(ConnectTimeoutMs, 0);
-    const int responseMs = std::max(ResponseTimeoutMs, 0);
+    const int connectMs = std::max(settings.ConnectTimeoutMs, 0);
+    const int responseMs = std::max(settings.ResponseTimeoutMs, 0);
     WinHttpSetTimeouts(handle.get(), connectMs, connectMs, responseMs, responseMs);
-    DWORD policy = FollowRedirects ? WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
-                                   : WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    DWORD policy = settings.FollowRedirects ? WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
+                                            : WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(handle.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
     DWORD maxRedirects = 5;
     WinHttpSetOption(handle.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &maxRedirects,
@@ -277,10 +253,9 @@ THttpResponse THttpClient::TImpl::Perform(const THttpRequest& request, const std
             case ERROR_WINHTTP_CANNOT_CONNECT:
                 throw ETransportError(connectTarget + ": connection refused or host unreachable");
             case ERROR_WINHTTP_NAME_NOT_RESOLVED:
-                throw ETransportError(connectTarget + ": connection failed (could not resolve host)");
+                throw ETransportError(UnresolvedHostMessage(connectTarget));
             case ERROR_WINHTTP_TIMEOUT:
-                throw ETransportError(connectTarget + ": connection timed out after " +
-                                      std::to_string(MillisecondsSince(started)) + " ms");
+                throw ETransportError(ConnectTimeoutMessage(connectTarget, MillisecondsSince(started)));
             default:
                 throw ETransportError(connectTarget + ": " + WinHttpErrorText(error));
         }
@@ -290,9 +265,7 @@ THttpResponse THttpClient::TImpl::Perform(const THttpRequest& request, const std
     TClock::time_point lastActivity = TClock::now();
     const auto failReceiving = [&](DWORD error) {
         if (error == ERROR_WINHTTP_TIMEOUT) {
-            throw ETransportError("Operation timed out after " +
-                                  std::to_string(MillisecondsSince(lastActivity)) + " ms with " +
-                                  std::to_string(received) + " bytes received");
+            throw ETransportError(ResponseTimeoutMessage(MillisecondsSince(lastActivity), received));
         }
         if (error == ERROR_WINHTTP_REDIRECT_FAILED) throw ETransportError("Maximum (5) redirects followed");
         throw ETransportError(WinHttpErrorText(error));
@@ -319,23 +292,16 @@ THttpResponse THttpClient::TImpl::Perform(const THttpRequest& request, const std
             const std::string_view line(raw.data() + start,
                                         (end == std::string::npos ? raw.size() : end) - start);
             THttpHeader header;
-            if (!line.empty() && (line.front() == ' ' || line.front() == '\t') && !response.Headers.empty()) {
-                response.Headers.back().Value += ' ';
-                response.Headers.back().Value += TrimBlanks(line);
-            } else if (ParseHeaderLine(line, header)) {
+            if (!FoldContinuation(response.Headers, line) && ParseHeaderLine(line, header)) {
                 response.Headers.push_back(std::move(header));
             }
             start = end;
         }
     }
 
-    TBodySink sink(response, MaxBodyBytes, filePath);
-    if (!sink.ToFile()) {
-        const std::string announced = response.Header("Content-Length");
-        char* end = nullptr;
-        const unsigned long long length = std::strtoull(announced.c_str(), &end, 10);
-        if (end != announced.c_str() && length > MaxBodyBytes)
-            throw ETransportError(BodyTooLargeMessage(MaxBodyBytes));
+    TBodySink sink(response, settings.MaxBodyBytes, filePath);
+    if (!sink.ToFile() && AnnouncesMoreThan(response.Header("Content-Length"), settings.MaxBodyBytes)) {
+        throw ETransportError(BodyTooLargeMessage(settings.MaxBodyBytes));
     }
     std::unique_ptr<std::uint8_t[]> chunk(new std::uint8_t[ReadChunkBytes]);
     for (;;) {
@@ -350,45 +316,10 @@ THttpResponse THttpClient::TImpl::Perform(const THttpRequest& request, const std
     return response;
 }
 
-THttpClient::THttpClient() : FImpl(std::make_unique<TImpl>()) {}
-THttpClient::~THttpClient() = default;
+}  // namespace
 
-void THttpClient::SetConnectTimeoutMs(int milliseconds) {
-    FImpl->ConnectTimeoutMs = milliseconds;
-}
-void THttpClient::SetResponseTimeoutMs(int milliseconds) {
-    FImpl->ResponseTimeoutMs = milliseconds;
-}
-void THttpClient::SetFollowRedirects(bool follow) {
-    FImpl->FollowRedirects = follow;
+std::unique_ptr<THttpTransport> NewHttpTransport() {
+    return std::make_unique<TWinHttpTransport>();
 }
 
-void THttpClient::SetAutomaticDecompression(bool enabled) {
-    if (enabled) throw EAgentError("Automatic decompression is not supported");
-}
-
-void THttpClient::SetDefaultHeader(const std::string& name, const std::string& value) {
-    const THttpHeader header{name, value};
-    CheckHeader(header);
-    for (auto& existing : FImpl->DefaultHeaders) {
-        if (SameNameAscii(existing.Name, name)) {
-            existing.Value = value;
-            return;
-        }
-    }
-    FImpl->DefaultHeaders.push_back(header);
-}
-
-void THttpClient::SetMaxBodyBytes(std::uint64_t bytes) {
-    FImpl->MaxBodyBytes = std::min(bytes, MaxHttpBodyBytes);
-}
-
-THttpResponse THttpClient::Send(const THttpRequest& request) {
-    return FImpl->Perform(request, nullptr);
-}
-
-THttpResponse THttpClient::DownloadToFile(const THttpRequest& request, const std::string& path) {
-    return FImpl->Perform(request, &path);
-}
-
-}  // namespace egaiss::platform
+}  // namespace egaiss::platform::httpdetail

@@ -1,6 +1,24 @@
 #include "platform/uProcess.h"
 
+#include <mutex>
+
+#include "platform/uProcessShared.h"
+
 namespace egaiss::platform {
+
+std::optional<int> TProcess::ExitCode() const {
+    const processdetail::TChildRecord& record = Record();
+    const std::lock_guard guard(record.Lock);
+    return record.ExitCode;
+}
+
+const std::string& TProcess::Output() const {
+    return Record().Text;
+}
+
+void TProcess::SetMaxOutputBytes(std::size_t bytes) {
+    Record().MaxOutput = bytes;
+}
 
 std::vector<std::string> SplitCommandLine(const std::string& text) {
     std::vector<std::string> args;

@@ -13,6 +13,10 @@
 
 namespace egaiss::platform {
 
+namespace processdetail {
+struct TChildRecord;
+}
+
 // A program could not be started (not found, not executable, no resources, elevation refused).
 class EProcessError : public EAgentError {
 public:
@@ -90,8 +94,11 @@ public:
     void SetMaxOutputBytes(std::size_t bytes);
 
 private:
-    struct TImpl;
+    struct TImpl;  // per system, a TChildRecord
     std::unique_ptr<TImpl> FImpl;
+
+    // FImpl's part that is alike on every system; defined beside TImpl.
+    processdetail::TChildRecord& Record() const;
 };
 
 struct TProcessResult {

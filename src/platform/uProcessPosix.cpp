@@ -14,6 +14,7 @@
 
 #include "platform/uPosixFd.h"
 #include "platform/uProcess.h"
+#include "platform/uProcessShared.h"
 
 namespace egaiss::platform {
 namespace {
@@ -142,21 +143,13 @@ void ReapInBackground(pid_t pid) {
 
 }  // namespace
 
-struct TProcess::TImpl {
+// Lock also guards reaping: once reaped, the pid may belong to another process.
+struct TProcess::TImpl : processdetail::TChildRecord {
     pid_t Pid = -1;
     bool Elevated = false;
     TUniqueFd Output;
     // Closed only with the object, so that one thread may poll it while another reaps.
     TUniqueFd PidFd;
-    // Guards ExitCode and reaping: once reaped, the pid may belong to another process.
-    mutable std::mutex Lock;
-    std::optional<int> ExitCode;
-    std::string Text;
-    std::size_t MaxOutput = DefaultMaxProcessOutput;
-
-    void Keep(const char* data, std::size_t size) {
-        if (Text.size() < MaxOutput) Text.append(data, std::min(size, MaxOutput - Text.size()));
-    }
 
     // Reads what the pipe holds now; closes it at its end. False when nothing more can come.
     bool ReadAvailable() {
@@ -209,6 +202,10 @@ struct TProcess::TImpl {
 
 TProcess::TProcess() : FImpl(std::make_unique<TImpl>()) {}
 
+processdetail::TChildRecord& TProcess::Record() const {
+    return *FImpl;
+}
+
 TProcess::~TProcess() {
     if (!FImpl->Elevated) {
         Terminate();
@@ -218,8 +215,7 @@ TProcess::~TProcess() {
 }
 
 bool TProcess::StartElevated(const TElevatedStart& start) {
-    if (FImpl->Pid > 0) throw EProcessError("Process already started: " + start.Program);
-    if (start.Program.empty()) throw EProcessError("Cannot start a program without a name");
+    processdetail::CheckCanStart(Started(), start.Program);
     if (start.Program.find('/') != std::string::npos) MakeExecutable(start.Program);
 
     std::vector<std::string> command =
@@ -238,8 +234,7 @@ bool TProcess::StartElevated(const TElevatedStart& start) {
 }
 
 void TProcess::StartCaptured(const std::string& program, const std::vector<std::string>& args) {
-    if (FImpl->Pid > 0) throw EProcessError("Process already started: " + program);
-    if (program.empty()) throw EProcessError("Cannot start a program without a name");
+    processdetail::CheckCanStart(Started(), program);
 
     std::vector<std::string> command;
     command.reserve(args.size() + 1);
@@ -305,19 +300,6 @@ void TProcess::Terminate() {
 
 bool TProcess::Started() const {
     return FImpl->Pid > 0;
-}
-
-std::optional<int> TProcess::ExitCode() const {
-    const std::lock_guard guard(FImpl->Lock);
-    return FImpl->ExitCode;
-}
-
-const std::string& TProcess::Output() const {
-    return FImpl->Text;
-}
-
-void TProcess::SetMaxOutputBytes(std::size_t bytes) {
-    FImpl->MaxOutput = bytes;
 }
 
 bool CanRunMsiPackages() {

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/uProcess.h"
+#include "platform/uProcessShared.h"
 #include "platform/uWin32Text.h"
 
 namespace egaiss::platform {
@@ -83,20 +84,11 @@ private:
 
 }  // namespace
 
-struct TProcess::TImpl {
+struct TProcess::TImpl : processdetail::TChildRecord {
     TUniqueHandle Process;
     TUniqueHandle Job;
     TUniqueHandle Output;
     bool Elevated = false;
-    // Guards ExitCode: an elevated child may be waited for and ended from two threads.
-    mutable std::mutex Lock;
-    std::optional<int> ExitCode;
-    std::string Text;
-    std::size_t MaxOutput = DefaultMaxProcessOutput;
-
-    void Keep(const char* data, std::size_t size) {
-        if (Text.size() < MaxOutput) Text.append(data, std::min(size, MaxOutput - Text.size()));
-    }
 
     // Reads what the pipe holds now without blocking; closes it when the writers are gone.
     void ReadAvailable() {
@@ -134,14 +126,17 @@ struct TProcess::TImpl {
 
 TProcess::TProcess() : FImpl(std::make_unique<TImpl>()) {}
 
+processdetail::TChildRecord& TProcess::Record() const {
+    return *FImpl;
+}
+
 TProcess::~TProcess() {
     // Closing the handle of an elevated installer leaves it running, as the user expects.
     if (!FImpl->Elevated) Terminate();
 }
 
 bool TProcess::StartElevated(const TElevatedStart& start) {
-    if (FImpl->Process) throw EProcessError("Process already started: " + start.Program);
-    if (start.Program.empty()) throw EProcessError("Cannot start a program without a name");
+    processdetail::CheckCanStart(Started(), start.Program);
 
     const std::wstring program = Utf8ToWide(start.Program);
     const std::wstring parameters = Utf8ToWide(start.Parameters);
@@ -166,8 +161,7 @@ bool TProcess::StartElevated(const TElevatedStart& start) {
 }
 
 void TProcess::StartCaptured(const std::string& program, const std::vector<std::string>& args) {
-    if (FImpl->Process) throw EProcessError("Process already started: " + program);
-    if (program.empty()) throw EProcessError("Cannot start a program without a name");
+    processdetail::CheckCanStart(Started(), program);
 
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr;
@@ -264,19 +258,6 @@ void TProcess::Terminate() {
 
 bool TProcess::Started() const {
     return static_cast<bool>(FImpl->Process);
-}
-
-std::optional<int> TProcess::ExitCode() const {
-    const std::lock_guard guard(FImpl->Lock);
-    return FImpl->ExitCode;
-}
-
-const std::string& TProcess::Output() const {
-    return FImpl->Text;
-}
-
-void TProcess::SetMaxOutputBytes(std::size_t bytes) {
-    FImpl->MaxOutput = bytes;
 }
 
 bool CanRunMsiPackages() {

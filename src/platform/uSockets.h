@@ -57,6 +57,11 @@ struct TIoResult {
 std::string SocketErrorText(int code);
 
 struct TSocketState;  // per platform
+// Releases a socket's state; defined beside it.
+struct TSocketStateDelete {
+    void operator()(TSocketState* state) const noexcept;
+};
+using TSocketStatePtr = std::unique_ptr<TSocketState, TSocketStateDelete>;
 
 class TTcpConnection {
 public:
@@ -80,7 +85,7 @@ public:
 
 private:
     friend class TTcpListener;
-    std::unique_ptr<TSocketState> FState;
+    TSocketStatePtr FState;
 };
 
 class TTcpListener {
@@ -97,7 +102,7 @@ public:
     void Close() noexcept;  // any thread
 
 private:
-    std::unique_ptr<TSocketState> FState;
+    TSocketStatePtr FState;
 };
 
 class TUdpSocket {
@@ -119,7 +124,7 @@ public:
     bool IsClosed() const noexcept;
 
 private:
-    std::unique_ptr<TSocketState> FState;
+    TSocketStatePtr FState;
 };
 
 }  // namespace egaiss::platform

@@ -1,11 +1,10 @@
 #pragma once
-// The price file the shop's ERP drops for the scales, and the two table files built from it that a
-// Massa-K label scale loads: the goods table and the PLU table, byte for byte as the scale wants them.
+// The two table files a Massa-K label scale loads, the goods table and the PLU table, built byte for
+// byte as the scale wants them from product rows (see uPriceFile.h for reading those).
 // Pure data work: no network, no settings, no log.
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/uBytes.h"
@@ -47,12 +46,6 @@ public:
     const char* ClassName() const noexcept override { return "EScaleTableError"; }
 };
 
-// Reads a price file: an XML spreadsheet for ".xls"/".xml", otherwise CSV in Windows-1251 or, when
-// its start lacks "PLU;TYPE", in strict UTF-8. On failure `rows` is empty and `err` says why.
-bool LoadPriceFile(const std::string& path, TMassaPluRows& rows, std::string& err);
-bool ParsePluCsv(std::string_view text, TMassaPluRows& rows, std::string& err);
-bool ParsePluXmlSheet(std::string_view text, TMassaPluRows& rows, std::string& err);
-
 // The whole table files: header then one record per row. Raise EScaleTableError for a row whose
 // shelf life exceeds MaxShelfLifeDays (the parsers never produce one).
 TBytes BuildGoodsFile(const TMassaPluRows& rows);
@@ -61,16 +54,5 @@ TBytes BuildGoodsRecord(const TMassaPluRow& row);
 TBytes BuildPluRecord(const TMassaPluRow& row);
 // "01PC0000000001" for the goods table (code 1), "05PC0000000001" for the PLU table (code 5).
 TBytes ScaleFileHeader(int fileCode);
-
-// Kopecks of a price text such as "1 234,50"; 0 for a text that is not a non-negative number.
-std::uint32_t ParsePriceKop(std::string_view text);
-// A "dd.mm.yy[yy] [hh:mm[:ss]]" text; false when it is not a valid date.
-bool ParseBestBefore(std::string_view text, std::chrono::local_seconds& value);
-
-std::vector<std::string> SplitCsvLine(std::string_view line);
-// The row's value in the header column `name`, or at `position` when the header lacks it.
-std::string CsvFieldByName(const std::vector<std::string>& values, const std::vector<std::string>& header,
-                           std::string_view name, int position);
-std::string UnquoteCsvField(std::string_view text);
 
 }  // namespace egaiss

@@ -19,6 +19,27 @@ constexpr std::size_t FrameOverhead = 7;  // header, length, checksum
 constexpr std::size_t ReceiveChunk = 1024;
 constexpr int MinReceiveWaitMs = 1000;
 
+// What the register's high byte, shifted out over the next eight bits, folds back into it.
+constexpr std::uint16_t CrcFold(std::uint8_t high) {
+    auto top = static_cast<std::uint16_t>(high << 8);
+    std::uint16_t acc = 0;
+    for (int bit = 0; bit < 8; ++bit) {
+        acc = ((top ^ acc) & 0x8000) != 0 ? static_cast<std::uint16_t>((acc << 1) ^ 0x1021)
+                                          : static_cast<std::uint16_t>(acc << 1);
+        top = static_cast<std::uint16_t>(top << 1);
+    }
+    return acc;
+}
+
+constexpr std::array<std::uint16_t, 256> CrcTable = [] {
+    std::array<std::uint16_t, 256> table{};
+    for (std::size_t high = 0; high < table.size(); ++high) {
+        table[high] = CrcFold(static_cast<std::uint8_t>(high));
+    }
+    return table;
+}();
+static_assert(CrcTable[0x00] == 0x0000 && CrcTable[0x01] == 0x1021 && CrcTable[0xFF] == 0x1EF0);
+
 void PutLe16(TBytes& bytes, std::size_t value) {
     bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
     bytes.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
@@ -109,14 +130,7 @@ bool RunCommand(platform::TTcpConnection& socket, const std::string& target, con
 std::uint16_t MassaCrc16(std::span<const std::uint8_t> body) {
     std::uint16_t crc = 0;
     for (const std::uint8_t byte : body) {
-        std::uint16_t top = crc & 0xFF00;
-        std::uint16_t acc = 0;
-        for (int bit = 0; bit < 8; ++bit) {
-            acc = ((top ^ acc) & 0x8000) != 0 ? static_cast<std::uint16_t>((acc << 1) ^ 0x1021)
-                                              : static_cast<std::uint16_t>(acc << 1);
-            top = static_cast<std::uint16_t>(top << 1);
-        }
-        crc = static_cast<std::uint16_t>(acc ^ (crc << 8) ^ byte);
+        crc = static_cast<std::uint16_t>(CrcTable[crc >> 8] ^ (crc << 8) ^ byte);
     }
     return crc;
 }

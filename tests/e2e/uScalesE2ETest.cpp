@@ -18,6 +18,7 @@
 #include "scales/uMassaKDiscovery.h"
 #include "scales/uMassaKFile.h"
 #include "scales/uMassaKProto.h"
+#include "scales/uPriceFile.h"
 #include "support/uChildProcess.h"
 #include "support/uTestDirs.h"
 

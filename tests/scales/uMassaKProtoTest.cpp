@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,39 @@ TEST(MassaFrames, ChecksumMatchesKnownValues) {
     EXPECT_EQ(MassaCrc16(text, 2, 9), 0xBEEF);
     EXPECT_EQ(MassaCrc16(text, 2, 10), 0);  // runs past the end
     EXPECT_EQ(MassaCrc16(text, 12, 0), 0);
+}
+
+// The checksum as a plain shift register: message bits enter at the low end, and each bit that
+// leaves the top folds the polynomial back in.
+std::uint16_t BitSerialCrc(const TBytes& bytes) {
+    std::uint16_t crc = 0;
+    for (const std::uint8_t byte : bytes) {
+        for (int bit = 7; bit >= 0; --bit) {
+            const bool carry = (crc & 0x8000) != 0;
+            crc = static_cast<std::uint16_t>((crc << 1) | ((byte >> bit) & 1));
+            if (carry) crc ^= 0x1021;
+        }
+    }
+    return crc;
+}
+
+TEST(MassaFrames, ChecksumAgreesWithABitSerialRegister) {
+    ASSERT_EQ(BitSerialCrc(ToBytes("123456789")), 0xBEEF);
+    // {h, 0, 0} leaves h in the high byte before the last step, so every high byte is folded once.
+    for (int high = 0; high < 256; ++high) {
+        const TBytes bytes = {static_cast<std::uint8_t>(high), 0, 0};
+        EXPECT_EQ(MassaCrc16(bytes), BitSerialCrc(bytes)) << high;
+    }
+    std::mt19937 random(20240611);
+    std::uniform_int_distribution<int> size(0, 2 * static_cast<int>(MassaPartSize) + 16);
+    std::uniform_int_distribution<int> value(0, 255);
+    for (int round = 0; round < 500; ++round) {
+        TBytes bytes(static_cast<std::size_t>(size(random)));
+        for (auto& byte : bytes) {
+            byte = static_cast<std::uint8_t>(value(random));
+        }
+        ASSERT_EQ(MassaCrc16(bytes), BitSerialCrc(bytes)) << "size " << bytes.size() << " round " << round;
+    }
 }
 
 TEST(MassaFrames, BuildsTheLoadFramesByteForByte) {

@@ -10,6 +10,7 @@
 #include "platform/uPath.h"
 #include "scales/uMassaKFile.h"
 #include "scales/uMassaKProto.h"
+#include "scales/uPriceFile.h"
 #include "scales/uVesiFolderWatch.h"
 #include "support/uFakeHttpServer.h"
 #include "support/uFakeMassaScale.h"
