@@ -7,17 +7,11 @@
 #include "platform/uErrors.h"
 #include "platform/uFileSystem.h"
 #include "platform/uPath.h"
+#include "platform/uWin32Handle.h"
 #include "platform/uWin32Text.h"
 
 namespace egaiss::platform {
 namespace {
-
-struct THandleCloser {
-    void operator()(HANDLE handle) const {
-        if (handle != INVALID_HANDLE_VALUE && handle != nullptr) CloseHandle(handle);
-    }
-};
-using THandle = std::unique_ptr<void, THandleCloser>;
 
 [[noreturn]] void RaiseFileError(const std::string& action, const std::string& path) {
     throw EFileError(action + " " + path + ": " + Win32ErrorText(GetLastError()));
@@ -30,7 +24,7 @@ void CreateParentFolder(const std::string& path) {
     std::filesystem::create_directories(parent, ignored);
 }
 
-THandle OpenForWriting(const std::string& path, DWORD disposition) {
+TUniqueHandle OpenForWriting(const std::string& path, DWORD disposition) {
     const std::wstring widePath = Utf8ToWide(path);
     const auto open = [&] {
         return CreateFileW(widePath.c_str(), GENERIC_WRITE | GENERIC_READ,
@@ -45,7 +39,7 @@ THandle OpenForWriting(const std::string& path, DWORD disposition) {
         handle = open();
     }
     if (handle == INVALID_HANDLE_VALUE) RaiseFileError("Cannot open", path);
-    return THandle(handle);
+    return TUniqueHandle(handle);
 }
 
 void WriteAll(HANDLE handle, const std::string& bytes, const std::string& path) {
@@ -61,7 +55,7 @@ void WriteAll(HANDLE handle, const std::string& bytes, const std::string& path) 
 }  // namespace
 
 void AppendToFile(const std::string& path, const std::string& bytes) {
-    const THandle file = OpenForWriting(path, OPEN_ALWAYS);
+    const TUniqueHandle file = OpenForWriting(path, OPEN_ALWAYS);
     LARGE_INTEGER zero{};
     if (!SetFilePointerEx(file.get(), zero, nullptr, FILE_END)) RaiseFileError("Cannot seek", path);
     WriteAll(file.get(), bytes, path);
@@ -78,7 +72,7 @@ void TFileAppender::Append(const std::string& path, const std::string& bytes) { 
 
 // Files in the user's own data folder inherit its ACL, which already keeps other users out.
 void WriteWholeFile(const std::string& path, const std::string& bytes, TFileAccess /*access*/) {
-    const THandle file = OpenForWriting(path, CREATE_ALWAYS);
+    const TUniqueHandle file = OpenForWriting(path, CREATE_ALWAYS);
     WriteAll(file.get(), bytes, path);
 }
 
@@ -87,7 +81,7 @@ void WriteFileAtomically(const std::string& path, const std::string& bytes, TFil
     const std::string temporary = path + "." + std::to_string(generator()) + ".tmp";
     try {
         {
-            const THandle file = OpenForWriting(temporary, CREATE_NEW);
+            const TUniqueHandle file = OpenForWriting(temporary, CREATE_NEW);
             WriteAll(file.get(), bytes, temporary);
             if (!FlushFileBuffers(file.get())) RaiseFileError("Cannot flush", temporary);
         }
@@ -107,7 +101,7 @@ void ReplaceFile(const std::string& from, const std::string& to) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    const THandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
+    const TUniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) RaiseFileError("Cannot open", path);

@@ -8,17 +8,11 @@
 
 #include "platform/uProcess.h"
 #include "platform/uProcessShared.h"
+#include "platform/uWin32Handle.h"
 #include "platform/uWin32Text.h"
 
 namespace egaiss::platform {
 namespace {
-
-struct THandleCloser {
-    void operator()(HANDLE handle) const {
-        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    }
-};
-using TUniqueHandle = std::unique_ptr<void, THandleCloser>;
 
 struct TAttributeListDeleter {
     void operator()(LPPROC_THREAD_ATTRIBUTE_LIST list) const {
@@ -30,25 +24,6 @@ using TUniqueAttributeList = std::unique_ptr<_PROC_THREAD_ATTRIBUTE_LIST, TAttri
 
 [[noreturn]] void RaiseStartError(const std::string& program, DWORD error) {
     throw EProcessError("Cannot start " + program + ": " + Win32ErrorText(error));
-}
-
-// One argument quoted the way the C runtime splits a command line back into arguments.
-std::wstring QuoteArgument(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    quoted += L'"';
-    return quoted;
 }
 
 // A job that ends every process in it when its last handle closes; nothing when the system refuses

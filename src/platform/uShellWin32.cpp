@@ -4,32 +4,11 @@
 #include <shellapi.h>
 
 #include "platform/uShell.h"
+#include "platform/uWin32Handle.h"
 #include "platform/uWin32Text.h"
 
 namespace egaiss::platform {
 namespace {
-
-// One argument quoted the way the C runtime splits a command line back into arguments.
-std::wstring QuoteArgument(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == L'"')
-            quoted.append(backslashes * 2 + 1, L'\\');
-        else
-            quoted.append(backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    quoted += L'"';
-    return quoted;
-}
 
 bool ShellOpen(const std::wstring& file, const std::wstring& parameters) {
     // ShellExecute may need COM on this thread (file associations, URL handlers).

@@ -14,6 +14,7 @@
 #include "platform/uSockaddr.h"
 #include "platform/uSockets.h"
 #include "platform/uSocketsShared.h"
+#include "platform/uWin32Handle.h"
 #include "platform/uWin32Text.h"
 
 #ifndef SIO_UDP_CONNRESET
@@ -42,16 +43,13 @@ private:
 struct TWsaEventDeleter {
     void operator()(void* event) const { WSACloseEvent(static_cast<WSAEVENT>(event)); }
 };
-struct THandleDeleter {
-    void operator()(void* handle) const { CloseHandle(static_cast<HANDLE>(handle)); }
-};
 
 // The socket is non-blocking through WSAEventSelect; every wait watches its network event and a
 // wake event, so Close() from another thread ends the wait.
 struct TSocketState {
     TUniqueSocket Socket;
     std::unique_ptr<void, TWsaEventDeleter> NetEvent;
-    std::unique_ptr<void, THandleDeleter> WakeEvent;
+    TUniqueHandle WakeEvent;
     std::atomic<bool> Closed{false};
 };
 
