@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -13,7 +14,9 @@
 #include <memory>
 #include <regex>
 #include <thread>
+#include <vector>
 
+#include "core/uEgaissConfig.h"
 #include "core/uEgaissLog.h"
 #include "scales/uMassaKDiscovery.h"
 #include "scales/uMassaKFile.h"
@@ -216,7 +219,10 @@ TEST_F(ScalesE2ETest, ScalesFindListsTheSimulatedScalesWithTheirSerials) {
     const test::TRunResult run = test::RunProgram(
         FExe, {"scales-find", "--subnet", "127.0.0.0/24", "--port", "5001", "--timeout-ms", "300"});
     EXPECT_EQ(run.ExitCode, 0) << run.Output;
-    EXPECT_EQ(run.Output, "127.0.0.2:5001:1001\n127.0.0.3:5001:4294967295\n");
+    // Listed as the answers arrive, which is in any order.
+    std::vector<std::string> found = SplitTextLines(run.Output);
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"127.0.0.2:5001:1001", "127.0.0.3:5001:4294967295"}));
 }
 
 // The simulator's faults, met by the agent's own protocol code.

@@ -151,7 +151,8 @@ TEST_F(SyncE2ETest, DuplicateOnTheServerIsStillDeletedFromTheUtm) {
     test::TChildProcess agent(FAgent.Exe(), {"sync"}, FAgent.File("sync.out"));
     ASSERT_TRUE(test::WaitUntil(
         [&] {
-            for (const auto& request : JsonArray(sim.Server().State(), "requests").GetArray()) {
+            const rapidjson::Document state = sim.Server().State();
+            for (const auto& request : JsonArray(state, "requests").GetArray()) {
                 if (JsonText(request, "target").find("inbox/known") != std::string::npos) return true;
             }
             return false;
@@ -261,7 +262,8 @@ TEST_F(SyncE2ETest, RefusedSecretReachesTheStatusAndTouchesNoDocument) {
     EXPECT_EQ(JsonInt(server, "unauthorized"), 2) << "the known-set request and the error ping";
     EXPECT_TRUE(JsonArray(server, "inbox").Empty());
     EXPECT_EQ(JsonText(JsonArray(server, "outbox")[0], "status"), "queued");
-    for (const auto& doc : JsonArray(sim.Utm().State(), "documents").GetArray()) {
+    const rapidjson::Document utm = sim.Utm().State();
+    for (const auto& doc : JsonArray(utm, "documents").GetArray()) {
         EXPECT_EQ(JsonInt(doc, "fetches"), 0);
     }
     const std::string log = FAgent.Log();

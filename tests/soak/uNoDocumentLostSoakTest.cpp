@@ -48,7 +48,8 @@ struct TOffered {
 class TSoakFeeder {
 public:
     explicit TSoakFeeder(const TSimProcess& sim) : FSim(sim) {
-        for (const auto& doc : JsonArray(FSim.Utm().State(), "documents").GetArray()) {
+        const rapidjson::Document utm = FSim.Utm().State();
+        for (const auto& doc : JsonArray(utm, "documents").GetArray()) {
             FOffered[JsonText(doc, "url")] = {JsonText(doc, "type"), JsonText(doc, "xml")};
         }
     }
