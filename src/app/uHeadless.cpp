@@ -8,7 +8,7 @@
 
 #include "app/uCommandLine.h"
 #include "app/uSupportCommands.h"
-#include "core/uAgent.h"
+#include "agent/uAgent.h"
 #include "core/uEgaissLog.h"
 #include "platform/uShutdownSignal.h"
 

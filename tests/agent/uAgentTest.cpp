@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "core/uAgent.h"
+#include "agent/uAgent.h"
 #include "core/uEgaissLog.h"
 #include "support/uTestDirs.h"
 

@@ -1,4 +1,4 @@
-#include "core/uAgentServices.h"
+#include "agent/uAgentServices.h"
 
 #include "clients/uUtmApi.h"
 #include "clients/uVelmoraApi.h"

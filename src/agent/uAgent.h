@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "core/uAgentServices.h"
-#include "core/uAgentStatus.h"
+#include "agent/uAgentServices.h"
+#include "agent/uAgentStatus.h"
 #include "core/uEgaissConfig.h"
 
 namespace egaiss {

@@ -1,4 +1,4 @@
-#include "core/uAgent.h"
+#include "agent/uAgent.h"
 
 #include <QMetaObject>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "core/uAgentStatus.h"
+#include "agent/uAgentStatus.h"
 
 #include <ctime>
 
