@@ -1,0 +1,35 @@
+#pragma once
+// Message boxes, the clipboard and the file and folder pickers. Every window asks the user through
+// this seam, so tests answer in place of a user and nothing modal blocks an offscreen test run.
+#include <QString>
+
+class QWidget;
+
+namespace egaiss {
+
+enum class TMessageKind { mkInformation, mkWarning, mkError };
+
+class TUiPrompts {
+public:
+    virtual ~TUiPrompts() = default;
+
+    // A modal message box with one OK button.
+    virtual void Message(QWidget* parent, TMessageKind kind, const QString& title, const QString& text) = 0;
+    // A modal Yes/No question; true only when Yes was chosen.
+    virtual bool Confirm(QWidget* parent, const QString& title, const QString& text) = 0;
+    // The clipboard's text; empty when it holds none.
+    virtual QString ClipboardText() = 0;
+    // The chosen folder or file; empty when the user cancelled.
+    virtual QString ChooseFolder(QWidget* parent, const QString& caption, const QString& startDir) = 0;
+    virtual QString ChooseFile(QWidget* parent, const QString& caption, const QString& startDir,
+                               const QString& filter) = 0;
+};
+
+// The prompts the windows use: Qt's own dialogs unless a test installed others.
+TUiPrompts& UiPrompts();
+
+// Installs `prompts` for the windows until it is replaced; nullptr restores Qt's dialogs. The
+// caller keeps ownership.
+void SetUiPrompts(TUiPrompts* prompts);
+
+}  // namespace egaiss
