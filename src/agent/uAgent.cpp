@@ -1,54 +1,16 @@
 #include "agent/uAgent.h"
 
-#include <QMetaObject>
 #include <algorithm>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <thread>
 
+#include "agent/uJobTracker.h"
 #include "core/uEgaissLog.h"
 #include "core/uEgaissRu.h"
 #include "core/uVersion.h"
 #include "platform/uErrors.h"
 
 namespace egaiss {
-
-// Counts the job threads and hands their completions to the agent while it lives. A job that
-// ends after the agent is gone drops its completion instead of touching freed state.
-class TJobTracker {
-public:
-    explicit TJobTracker(QObject* target) : FTarget(target) {}
-
-    void JobStarted() {
-        const std::lock_guard lock(FMutex);
-        ++FRunning;
-    }
-
-    template <typename TStep>
-    void JobFinished(TStep step) {
-        const std::lock_guard lock(FMutex);
-        if (FTarget != nullptr) QMetaObject::invokeMethod(FTarget, std::move(step), Qt::QueuedConnection);
-        --FRunning;
-        FIdle.notify_all();
-    }
-
-    void Detach() {
-        const std::lock_guard lock(FMutex);
-        FTarget = nullptr;
-    }
-
-    bool WaitIdle(std::chrono::milliseconds timeout) {
-        std::unique_lock lock(FMutex);
-        return FIdle.wait_for(lock, timeout, [this] { return FRunning == 0; });
-    }
-
-private:
-    std::mutex FMutex;
-    std::condition_variable FIdle;
-    QObject* FTarget;
-    int FRunning = 0;
-};
 
 namespace {
 
