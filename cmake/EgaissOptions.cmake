@@ -22,6 +22,10 @@ if(WIN32)
   target_compile_definitions(egaiss_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                       _WIN32_WINNT=0x0601)
 endif()
+if(MINGW)
+  # Programs that need no MinGW runtime DLLs beside them, under Wine as on a clean Windows.
+  target_link_options(egaiss_options INTERFACE -static)
+endif()
 
 if(EGAISS_SANITIZE STREQUAL "address")
   target_compile_options(egaiss_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
@@ -33,7 +37,13 @@ elseif(EGAISS_SANITIZE STREQUAL "thread")
 endif()
 
 # Each source folder becomes one library made of every .cpp in it; new units need no CMake edit.
+# A unit for one system only ends in Posix.cpp or Win32.cpp (tests: PosixTest.cpp, Win32Test.cpp).
 function(egaiss_folder_sources out_var folder)
   file(GLOB sources CONFIGURE_DEPENDS "${folder}/*.cpp")
+  if(WIN32)
+    list(FILTER sources EXCLUDE REGEX "Posix(Test)?\\.cpp$")
+  else()
+    list(FILTER sources EXCLUDE REGEX "Win32(Test)?\\.cpp$")
+  endif()
   set(${out_var} ${sources} PARENT_SCOPE)
 endfunction()

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "core/uEgaissRu.h"
+#include "platform/uSystem.h"
 
 namespace egaiss {
 namespace {
@@ -44,12 +45,7 @@ std::string StatusCaption(const TAgentStatus& status) {
 std::string LastSyncCaption(const TAgentStatus& status) {
     if (!status.LastSyncAt) return "Last sync: -";
     const std::time_t when = std::chrono::system_clock::to_time_t(*status.LastSyncAt);
-    std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &when);
-#else
-    localtime_r(&when, &local);
-#endif
+    const std::tm local = platform::LocalTime(when);
     char text[32];
     std::strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", &local);
     return std::string("Last sync: ") + text;

@@ -29,6 +29,8 @@ struct TEgaissConfig {
 
 // The folder of the running executable (created when missing), without a trailing separator.
 std::string AgentDataDir();
+// The same folder, without creating it.
+std::string DataDirLocation();
 // agent.ini in the data folder; copies missing files from the legacy folder first.
 std::string ConfigFilePath();
 // A file beside agent.ini, after the same legacy-file copy (the log is one).

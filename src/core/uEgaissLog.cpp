@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/uEgaissConfig.h"
@@ -45,22 +46,16 @@ struct TLogState {
     std::atomic<bool> Started{false};
     // Used under the lock.
     platform::TFileAppender Appender;
+    // The log's path resolved for this data folder: resolving copies legacy files, a file-system
+    // probe that is due again only when the data folder changes.
+    std::string ResolvedFor;
+    std::string Path;
 };
 
 // Never destroyed: threads that are still logging while the process ends must find it alive.
 TLogState& State() {
     static TLogState* state = new TLogState;
     return *state;
-}
-
-std::tm LocalTime(std::time_t when) {
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &when);
-#else
-    localtime_r(&when, &local);
-#endif
-    return local;
 }
 
 std::string FormatTimestamp(const std::tm& t) {
@@ -76,7 +71,7 @@ const std::string& TimestampNow() {
     thread_local std::string stamp;
     const std::time_t now = std::time(nullptr);
     if (now != stampedSecond) {
-        stamp = FormatTimestamp(LocalTime(now));
+        stamp = FormatTimestamp(platform::LocalTime(now));
         stampedSecond = now;
     }
     return stamp;
@@ -92,7 +87,7 @@ std::int64_t WallSeconds(int year, unsigned month, unsigned day, int hour, int m
 }
 
 std::int64_t WallSecondsNow() {
-    const std::tm t = LocalTime(std::time(nullptr));
+    const std::tm t = platform::LocalTime(std::time(nullptr));
     return WallSeconds(t.tm_year + 1900, static_cast<unsigned>(t.tm_mon + 1),
                        static_cast<unsigned>(t.tm_mday), t.tm_hour, t.tm_min, t.tm_sec);
 }
@@ -381,7 +376,16 @@ void TrimLogFile() {
     }
 }
 
-std::string LogFilePath() { return DataFilePath(LogFileName); }
+std::string LogFilePath() {
+    std::string folder = DataDirLocation();
+    auto& state = State();
+    const std::lock_guard lock(state.Lock);
+    if (state.Path.empty() || state.ResolvedFor != folder) {
+        state.Path = DataFilePath(LogFileName);
+        state.ResolvedFor = std::move(folder);
+    }
+    return state.Path;
+}
 
 std::string CrashLogFilePath() {
     return JoinPath(AgentDataDir(), CrashLogFileName);

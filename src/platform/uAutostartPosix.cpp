@@ -37,10 +37,26 @@ void WriteAutostartEntry(const std::string& executablePath) {
         "Type=Application\n"
         "Name=Velmora EGAIS\n"
         "Comment=Velmora EGAIS agent\n"
-        "Exec=" + QuoteForExec(executablePath) + "\n"
+        "Exec=" +
+        QuoteForExec(executablePath) +
+        "\n"
         "Terminal=false\n"
         "X-GNOME-Autostart-enabled=true\n";
     WriteFileAtomically(AutostartEntryLocation(), entry);
+}
+
+std::optional<std::string> AutostartEntryCommand() {
+    std::string entry;
+    try {
+        entry = ReadWholeFile(AutostartEntryLocation());
+    } catch (const EFileError&) {
+        return std::nullopt;
+    }
+    const std::string key = "\nExec=";
+    const std::size_t start = entry.find(key);
+    if (start == std::string::npos) return std::nullopt;
+    const std::size_t from = start + key.size();
+    return entry.substr(from, entry.find('\n', from) - from);
 }
 
 void RemoveAutostartEntry() {

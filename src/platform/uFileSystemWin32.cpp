@@ -1,4 +1,6 @@
 #include <windows.h>
+// windows.h maps ReplaceFile to ReplaceFileW, which would rename the definition below.
+#undef ReplaceFile
 
 #include <filesystem>
 #include <memory>
@@ -24,12 +26,11 @@ void CreateParentFolder(const std::string& path) {
     std::filesystem::create_directories(parent, ignored);
 }
 
-TUniqueHandle OpenForWriting(const std::string& path, DWORD disposition) {
+TUniqueHandle OpenForWriting(const std::string& path, DWORD disposition, DWORD access = GENERIC_WRITE) {
     const std::wstring widePath = Utf8ToWide(path);
     const auto open = [&] {
-        return CreateFileW(widePath.c_str(), GENERIC_WRITE | GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        return CreateFileW(widePath.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     };
     // The folder nearly always exists (the log appends here for every line): create it only when
     // the open says it is missing.
@@ -47,7 +48,8 @@ void WriteAll(HANDLE handle, const std::string& bytes, const std::string& path) 
     while (offset < bytes.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - offset, 1u << 30));
         DWORD written = 0;
-        if (!WriteFile(handle, bytes.data() + offset, chunk, &written, nullptr)) RaiseFileError("Cannot write", path);
+        if (!WriteFile(handle, bytes.data() + offset, chunk, &written, nullptr))
+            RaiseFileError("Cannot write", path);
         offset += written;
     }
 }
@@ -55,9 +57,9 @@ void WriteAll(HANDLE handle, const std::string& bytes, const std::string& path) 
 }  // namespace
 
 void AppendToFile(const std::string& path, const std::string& bytes) {
-    const TUniqueHandle file = OpenForWriting(path, OPEN_ALWAYS);
-    LARGE_INTEGER zero{};
-    if (!SetFilePointerEx(file.get(), zero, nullptr, FILE_END)) RaiseFileError("Cannot seek", path);
+    // Append-only access makes the system put every write at the end as it is then: a seek to the end
+    // followed by a write would overwrite what another process appended in between.
+    const TUniqueHandle file = OpenForWriting(path, OPEN_ALWAYS, FILE_APPEND_DATA | SYNCHRONIZE);
     WriteAll(file.get(), bytes, path);
 }
 
@@ -68,7 +70,9 @@ struct TFileAppender::TOpenFile {};
 TFileAppender::TFileAppender() = default;
 TFileAppender::~TFileAppender() = default;
 
-void TFileAppender::Append(const std::string& path, const std::string& bytes) { AppendToFile(path, bytes); }
+void TFileAppender::Append(const std::string& path, const std::string& bytes) {
+    AppendToFile(path, bytes);
+}
 
 // Files in the user's own data folder inherit its ACL, which already keeps other users out.
 void WriteWholeFile(const std::string& path, const std::string& bytes, TFileAccess /*access*/) {
@@ -102,8 +106,8 @@ void ReplaceFile(const std::string& from, const std::string& to) {
 
 std::string ReadWholeFile(const std::string& path) {
     const TUniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) RaiseFileError("Cannot open", path);
     std::string bytes;
     char buffer[65536];

@@ -1,6 +1,7 @@
 #pragma once
 // Facts about the running process and the machine, as the operating system tells them.
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -32,6 +33,9 @@ TCodePages SystemCodePages();
 std::string CommandLine();
 
 std::uint32_t ProcessId();
+
+// The local calendar time of a moment, by the system's time-zone rules.
+std::tm LocalTime(std::time_t when);
 
 // Milliseconds on a monotonic clock, wrapping at 32 bits like a tick count.
 std::uint32_t TickCountMs();

@@ -14,6 +14,7 @@
 #include "platform/uPath.h"
 #include "platform/uProcess.h"
 #include "platform/uSha256.h"
+#include "platform/uSystem.h"
 
 namespace egaiss {
 namespace {
@@ -82,12 +83,7 @@ std::string FileNameOf(const std::string& path) {
 // "yyyymmdd-hhnnss" in local time.
 std::string LocalStamp() {
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const std::tm local = platform::LocalTime(now);
     char text[32] = {};
     std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
     return text;

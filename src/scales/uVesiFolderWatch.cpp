@@ -13,6 +13,7 @@
 #include "platform/uErrors.h"
 #include "platform/uFileSystem.h"
 #include "platform/uPath.h"
+#include "platform/uSystem.h"
 #include "scales/uMassaKFile.h"
 #include "scales/uPriceFile.h"
 
@@ -61,12 +62,7 @@ std::string ListItem(const std::string& item) {
 
 std::string LocalTimeText() {
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const std::tm local = platform::LocalTime(now);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return text;

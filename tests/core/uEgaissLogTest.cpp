@@ -20,39 +20,21 @@
 #include "platform/uFileSystem.h"
 #include "platform/uPath.h"
 #include "platform/uSystem.h"
+#include "support/uScopedEnv.h"
 #include "support/uTestDirs.h"
 
 namespace egaiss {
 namespace {
 
 using test::ReadFileText;
+using test::TScopedEnv;
 using test::TTempDataDir;
 using test::WriteFileText;
-
-class TScopedEnv {
-public:
-    TScopedEnv(const char* name, const std::optional<std::string>& value) : FName(name) {
-        if (const char* old = std::getenv(name)) FOld = old;
-        Set(value);
-    }
-    ~TScopedEnv() { Set(FOld); }
-
-private:
-    void Set(const std::optional<std::string>& value) {
-        if (value)
-            ::setenv(FName, value->c_str(), 1);
-        else
-            ::unsetenv(FName);
-    }
-    const char* FName;
-    std::optional<std::string> FOld;
-};
 
 // Local time `age` ago, formatted as the log writes it.
 std::string StampAgo(std::chrono::seconds age) {
     const std::time_t when = std::time(nullptr) - age.count();
-    std::tm local{};
-    localtime_r(&when, &local);
+    const std::tm local = platform::LocalTime(when);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return text;
@@ -209,7 +191,9 @@ TEST_F(LogTest, TrimLeavesAYoungLogUntouched) {
     const std::string content =
         StampAgo(std::chrono::hours(23)) + " a\n\n   \n" + StampAgo(std::chrono::seconds(0)) + " b";
     WriteFileText(LogPath(), content);
-    const auto stamp = std::filesystem::file_time_type::clock::now() - std::chrono::hours(5);
+    // Whole seconds: the MinGW runtime sets file times no finer.
+    const std::filesystem::file_time_type stamp = std::chrono::floor<std::chrono::seconds>(
+        std::filesystem::file_time_type::clock::now() - std::chrono::hours(5));
     std::filesystem::last_write_time(LogPath(), stamp);
     TrimLogFile();
     EXPECT_EQ(ReadFileText(LogPath()), content);
@@ -390,11 +374,14 @@ TEST(LogStartTest, FirstUseTrimsOnceBeforeWritingThenWaitsHalfAnHour) {
 
 TEST_F(LogTest, TempFilePathAndTextFileHelpers) {
     const std::string xml = MakeTempFilePath("velmora_egaiss_", "xml");
-    EXPECT_TRUE(std::regex_match(xml, std::regex(".*/velmora_egaiss_[0-9A-F]{8}\\.xml")));
+    EXPECT_TRUE(std::regex_match(xml, std::regex(R"(.*[/\\]velmora_egaiss_)"
+                                                 "[0-9A-F]{8}\\.xml")));
     EXPECT_EQ(Utf8Path(xml).parent_path(), Utf8Path(FDir.Path()));
     EXPECT_FALSE(std::filesystem::exists(xml));
-    EXPECT_TRUE(std::regex_match(MakeTempFilePath("p", ".tmp"), std::regex(".*/p[0-9A-F]{8}\\.tmp")));
-    EXPECT_TRUE(std::regex_match(MakeTempFilePath("p", ""), std::regex(".*/p[0-9A-F]{8}")));
+    EXPECT_TRUE(std::regex_match(MakeTempFilePath("p", ".tmp"), std::regex(R"(.*[/\\]p)"
+                                                                           "[0-9A-F]{8}\\.tmp")));
+    EXPECT_TRUE(std::regex_match(MakeTempFilePath("p", ""), std::regex(R"(.*[/\\]p)"
+                                                                       "[0-9A-F]{8}")));
     WriteFileText(xml, "taken");
     EXPECT_NE(MakeTempFilePath("velmora_egaiss_", "xml"), xml);
 

@@ -9,6 +9,7 @@
 #include "platform/uBytes.h"
 #include "platform/uErrors.h"
 #include "platform/uSockets.h"
+#include "support/uWine.h"
 
 namespace egaiss::platform {
 namespace {
@@ -189,6 +190,7 @@ TEST(Sockets, UdpRoundTripReportsTheSender) {
     ASSERT_TRUE(received.Ok()) << received.Text();
     EXPECT_EQ(AsText(TBytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(received.Bytes))),
               "answer");
+    if (test::RunningUnderWine()) GTEST_SKIP() << test::WineUdpLoopbackBug;
     EXPECT_EQ(from.Address, 0x7F000002u);
     EXPECT_EQ(from, scale.LocalEndpoint());
 }

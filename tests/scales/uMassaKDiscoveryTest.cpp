@@ -15,6 +15,7 @@
 #include "scales/uMassaKDiscovery.h"
 #include "scales/uMassaKProto.h"
 #include "support/uFakeMassaScale.h"
+#include "support/uWine.h"
 
 namespace egaiss {
 namespace {
@@ -145,6 +146,7 @@ TEST(MassaDiscovery, AddressTextAndSerial) {
 }
 
 TEST(MassaDiscovery, FindsLoopbackScalesOnceEachWithTheirSerials) {
+    if (test::RunningUnderWine()) GTEST_SKIP() << test::WineUdpLoopbackBug;
     auto fakes = FakesOnOnePort({
         {Lo(2), {ProbeAnswer(22)}},                                           // serial 12345678
         {Lo(3), {ProbeAnswer(21)}},                                           // too short for a serial
@@ -180,6 +182,7 @@ TEST(MassaDiscovery, FindsLoopbackScalesOnceEachWithTheirSerials) {
 }
 
 TEST(MassaDiscovery, CancelEndsTheSearchKeepingWhatWasFound) {
+    if (test::RunningUnderWine()) GTEST_SKIP() << test::WineUdpLoopbackBug;
     auto fakes = FakesOnOnePort({{Lo(2), {ProbeAnswer(22)}}, {Lo(3), {ProbeAnswer(22, {1, 0, 0, 0})}}});
     ASSERT_EQ(fakes.size(), 2u);
     const std::uint16_t port = fakes[0]->Port();
@@ -196,6 +199,7 @@ TEST(MassaDiscovery, CancelEndsTheSearchKeepingWhatWasFound) {
 }
 
 TEST(MassaDiscovery, ClosingTheSocketEndsASearchThatWouldListenForever) {
+    if (test::RunningUnderWine()) GTEST_SKIP() << test::WineUdpLoopbackBug;
     CloseDiscoverySocket();  // nothing running: no effect
     auto fakes = FakesOnOnePort({{Lo(2), {ProbeAnswer(22)}}});
     ASSERT_EQ(fakes.size(), 1u);

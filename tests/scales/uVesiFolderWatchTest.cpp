@@ -12,8 +12,8 @@
 #include "scales/uMassaKProto.h"
 #include "scales/uPriceFile.h"
 #include "scales/uVesiFolderWatch.h"
-#include "support/uFakeHttpServer.h"
 #include "support/uFakeMassaScale.h"
+#include "support/uLoopbackPorts.h"
 #include "support/uTestDirs.h"
 
 namespace egaiss {

@@ -1,8 +1,6 @@
 #pragma once
 // Runs the real agent binary (or a simulator) from tests: arguments, working folder, output
-// captured to a file, exit code, and a stop by its own process id.
-#include <sys/types.h>
-
+// captured to a file, exit code, and a stop by its own process id. POSIX only so far.
 #include <chrono>
 #include <optional>
 #include <string>
@@ -13,12 +11,13 @@ namespace egaiss::test {
 class TChildProcess {
 public:
     // Starts `program` with `args`; stdout and stderr go to `outputPath`.
-    TChildProcess(const std::string& program, const std::vector<std::string>& args, const std::string& outputPath);
+    TChildProcess(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& outputPath);
     ~TChildProcess();  // kills the child if it still runs
     TChildProcess(const TChildProcess&) = delete;
     TChildProcess& operator=(const TChildProcess&) = delete;
 
-    pid_t Pid() const { return FPid; }
+    int Pid() const { return FPid; }
     void Signal(int signal);
     // The exit code, or nothing when the child still runs after `timeout`. A child ended by a
     // signal gives 128 + the signal.
@@ -26,7 +25,7 @@ public:
     std::string Output() const;
 
 private:
-    pid_t FPid = -1;
+    int FPid = -1;
     std::string FOutputPath;
     std::optional<int> FExitCode;
 };

@@ -287,19 +287,4 @@ std::size_t TFakeHttpServer::RequestCount() const {
     return FRequests.size();
 }
 
-int RefusedLoopbackPort() {
-    // Bound but never listening: the port stays ours while we read it, then is closed again.
-    const socket_t sock = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (sock == INVALID_SOCKET) throw std::runtime_error("cannot create a socket");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const bool ok = ::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                    ::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    CloseSocket(sock);
-    if (!ok) throw std::runtime_error("cannot bind a loopback port");
-    return ntohs(address.sin_port);
-}
-
 }  // namespace egaiss::test

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/uLoopbackPorts.h"
+
 namespace egaiss::test {
 
 struct TFakeRequest {
@@ -72,8 +74,5 @@ private:
     mutable std::mutex FLock;
     std::vector<TFakeRequest> FRequests;
 };
-
-// A loopback port on which nothing listens right now (connections to it are refused).
-int RefusedLoopbackPort();
 
 }  // namespace egaiss::test

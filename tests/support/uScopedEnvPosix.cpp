@@ -1,0 +1,14 @@
+#include <cstdlib>
+
+#include "support/uScopedEnv.h"
+
+namespace egaiss::test {
+
+void SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value) {
+    if (value)
+        ::setenv(name.c_str(), value->c_str(), 1);
+    else
+        ::unsetenv(name.c_str());
+}
+
+}  // namespace egaiss::test
