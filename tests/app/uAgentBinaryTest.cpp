@@ -54,6 +54,22 @@ protected:
     }
 
     test::TRunResult Run(const std::vector<std::string>& args) { return test::RunProgram(FExe, args); }
+
+    void WaitForLog(TChildProcess& agent, const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::filesystem::exists(FDir.File("agent.log")) ? Log().find(text) == std::string::npos
+                                                               : true) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no \"" << text << "\" within 20 s";
+            ASSERT_FALSE(agent.Wait(std::chrono::milliseconds(50))) << agent.Output();
+        }
+    }
+
+    void StopAgent(TChildProcess& agent) {
+        agent.Signal(SIGTERM);
+        const auto code = agent.Wait(std::chrono::seconds(15));
+        ASSERT_TRUE(code.has_value());
+        EXPECT_EQ(*code, 0);
+    }
     std::string Log() const { return test::ReadFileText(FDir.File("agent.log")); }
 
     test::TTempDir FDir;
@@ -69,7 +85,7 @@ TEST_F(AgentBinaryTest, VersionHelpAndBadArguments) {
     for (const char* word : {"--headless", "sync", "diagnose", "config", "-noupdate"}) {
         EXPECT_NE(help.Output.find(word), std::string::npos) << word;
     }
-    const auto bad = Run({"--frobnicate"});
+    const auto bad = Run({"sync", "--frobnicate"});
     EXPECT_EQ(bad.ExitCode, 2);
     EXPECT_EQ(bad.Output.rfind("VelmoraEgaissAgent: unknown argument: --frobnicate\nUsage:", 0), 0u) << bad.Output;
     EXPECT_EQ(Run({"--noupdate", "config"}).ExitCode, 2) << "two hyphens are not the switch";
@@ -117,26 +133,46 @@ TEST_F(AgentBinaryTest, DiagnosePrintsTheDiagnosisObject) {
 
 TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {
     WriteIni();
-    TChildProcess agent(FExe, {"--headless", "-noupdate"}, FDir.File("headless.out"));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::filesystem::exists(FDir.File("agent.log")) ? Log().find("Sync OK") == std::string::npos : true) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no sync within 20 s";
-        ASSERT_FALSE(agent.Wait(std::chrono::milliseconds(50))) << agent.Output();
-    }
+    // Two hyphens are not the switch, but an agent does not refuse to start over an unknown argument.
+    TChildProcess agent(FExe, {"--headless", "--noupdate", "-noupdate"}, FDir.File("headless.out"));
+    WaitForLog(agent, "Sync OK");
     const auto second = Run({"sync"});
     EXPECT_EQ(second.ExitCode, 3);
     EXPECT_EQ(second.Output, "Agent already running\n");
 
-    agent.Signal(SIGTERM);
-    const auto code = agent.Wait(std::chrono::seconds(15));
-    ASSERT_TRUE(code.has_value());
-    EXPECT_EQ(*code, 0);
+    StopAgent(agent);
     const std::string log = Log();
-    for (const char* line : {"[INFO] Agent started v0.4.3", "[INFO] Update skipped (--noupdate)",
-                             "[STEP] Startup.first_sync", "[INFO] Diagnosis FSRAR_ID=030000123456",
-                             "[INFO] Agent stopping (signal)", "[INFO] Agent stopped"}) {
+    for (const char* line : {"[INFO] Ignored argument: --noupdate", "[INFO] Agent started v0.4.3",
+                             "[INFO] Update skipped (--noupdate)", "[STEP] Startup.first_sync",
+                             "[INFO] Diagnosis FSRAR_ID=030000123456", "[INFO] Agent stopping (signal)",
+                             "[INFO] Agent stopped"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
     }
+}
+
+TEST_F(AgentBinaryTest, UnreadableSettingsEndTheAgentAndTheCommandsWithExitTwo) {
+    std::filesystem::create_directory(FDir.File("agent.ini"));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"config"}, {"sync"}, {"prepare-check"}, {"--headless", "-noupdate"}}) {
+        const auto result = Run(args);
+        EXPECT_EQ(result.ExitCode, 2) << args[0];
+        EXPECT_EQ(result.Output.rfind("Cannot read agent.ini: ", 0), 0u) << result.Output;
+    }
+    EXPECT_NE(Log().find("[ERR] Cannot read agent.ini: "), std::string::npos);
+}
+
+TEST_F(AgentBinaryTest, AFailingStartUpStepIsLoggedAndTheAgentRunsOn) {
+    // The autostart entry's folder cannot be created below a file.
+    test::WriteFileText(FDir.File("home"), "not a folder");
+    const test::TScopedEnv xdg("XDG_CONFIG_HOME", FDir.File("home"));
+    WriteIni();
+    test::WriteFileText(FDir.File("agent.ini"), test::ReadFileText(FDir.File("agent.ini")) + "autostart=1\n");
+    TChildProcess agent(FExe, {"--headless", "-noupdate"}, FDir.File("headless.out"));
+    WaitForLog(agent, "Sync OK");
+    StopAgent(agent);
+    const std::string log = Log();
+    EXPECT_NE(log.find("[EXC] Startup.ApplyAutostart | EFileError: "), std::string::npos) << log;
+    EXPECT_NE(log.find("[INFO] Agent started v0.4.3"), std::string::npos);
 }
 
 }  // namespace
