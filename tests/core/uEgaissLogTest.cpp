@@ -26,27 +26,9 @@ namespace egaiss {
 namespace {
 
 using test::ReadFileText;
+using test::TScopedEnv;
 using test::TTempDataDir;
 using test::WriteFileText;
-
-class TScopedEnv {
-public:
-    TScopedEnv(const char* name, const std::optional<std::string>& value) : FName(name) {
-        if (const char* old = std::getenv(name)) FOld = old;
-        Set(value);
-    }
-    ~TScopedEnv() { Set(FOld); }
-
-private:
-    void Set(const std::optional<std::string>& value) {
-        if (value)
-            ::setenv(FName, value->c_str(), 1);
-        else
-            ::unsetenv(FName);
-    }
-    const char* FName;
-    std::optional<std::string> FOld;
-};
 
 // Local time `age` ago, formatted as the log writes it.
 std::string StampAgo(std::chrono::seconds age) {
@@ -117,6 +99,7 @@ TEST_F(LogTest, EachOperationWritesItsLineFormat) {
     LogException("Startup.after_env", nullptr);
     LogException("Tray", EAgentError("No mapping for the Unicode character exists in the target"));
     WriteLogLine("raw \xD0\x9F text");
+    WriteLogLine("massa_k_\xFF\xFE.csv");
     WriteLogLine("first\r\nsecond");
 
     const std::vector<std::string> expected = {
@@ -134,6 +117,7 @@ TEST_F(LogTest, EachOperationWritesItsLineFormat) {
         "[EXC] Tray | EAgentError: No mapping for the Unicode character exists in the target",
         "[EXC] HINT: Win32 1113 (bad UTF-8 decode, tray Hint ANSI, or non-ASCII path)",
         "raw \xD0\x9F text",
+        "massa_k_\xEF\xBF\xBD\xEF\xBF\xBD.csv",
         "first",
         "~second",
     };

@@ -1,8 +1,10 @@
 #pragma once
 // Temporary folders for tests: each test gets its own folder, removed when the test ends, and
 // can make it the agent's data folder.
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/uEgaissConfig.h"
@@ -30,6 +32,28 @@ public:
 
 private:
     TDataDirOverride FOverride;
+};
+
+// Sets (or with nothing, removes) an environment variable while the object lives.
+class TScopedEnv {
+public:
+    TScopedEnv(const char* name, const std::optional<std::string>& value) : FName(name) {
+        if (const char* old = std::getenv(name)) FOld = old;
+        Set(value);
+    }
+    ~TScopedEnv() { Set(FOld); }
+    TScopedEnv(const TScopedEnv&) = delete;
+    TScopedEnv& operator=(const TScopedEnv&) = delete;
+
+private:
+    void Set(const std::optional<std::string>& value) {
+        if (value)
+            ::setenv(FName, value->c_str(), 1);
+        else
+            ::unsetenv(FName);
+    }
+    const char* FName;
+    std::optional<std::string> FOld;
 };
 
 std::string ReadFileText(const std::string& path);
