@@ -449,11 +449,27 @@ TEnvCheckResult TEnvChecker::StartUtmServices() {
     return TEnvCheckResult::Fail("UTM service not found in Services");
 }
 
+// A path goes right after the UTM's port: anything that could make the URL name another host (user
+// info, a backslash some stacks read as "/", a control character) or no path at all is refused.
+bool IsSafeLocalPath(const std::string& path) {
+    const std::string trimmed = TrimControl(path);
+    if (trimmed.empty() || trimmed.front() != '/') return false;
+    return std::none_of(trimmed.begin(), trimmed.end(), [](char c) {
+        const auto code = static_cast<unsigned char>(c);
+        return c == '@' || c == '\\' || code < 0x20 || code == 0x7F;
+    });
+}
+
 TEnvCheckResult CheckHttpLocal(const TJsonValue& check, const TEgaissConfig& cfg) {
     const std::string host = cfg.UtmHost.empty() ? std::string("127.0.0.1") : cfg.UtmHost;
     const int port = cfg.UtmPort < 1 ? 8080 : cfg.UtmPort;
     const TJsonValue* paths = nullptr;
     if (!TryGetJsonArray(check, "paths", paths)) return TEnvCheckResult::Fail("No paths in manifest");
+
+    for (const auto& item : paths->Items()) {
+        const std::string path = JsonArrayItemText(item);
+        if (!IsSafeLocalPath(path)) return TEnvCheckResult::Fail("Invalid path in manifest: " + path);
+    }
 
     platform::THttpClient client;
     client.SetConnectTimeoutMs(5000);
@@ -461,7 +477,7 @@ TEnvCheckResult CheckHttpLocal(const TJsonValue& check, const TEgaissConfig& cfg
     std::optional<std::string> lastError;
     for (const auto& item : paths->Items()) {
         platform::THttpRequest request;
-        request.URL = "http://" + host + ":" + std::to_string(port) + JsonArrayItemText(item);
+        request.URL = "http://" + host + ":" + std::to_string(port) + TrimControl(JsonArrayItemText(item));
         try {
             const platform::THttpResponse response = client.Send(request);
             if (response.StatusCode >= 200 && response.StatusCode <= 299) {
