@@ -1,5 +1,6 @@
 // Runs the real agent binary, copied into a temporary folder as a user would install it, against
 // in-process fakes of the UTM and the server.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -26,9 +27,13 @@ protected:
             res.set_content("<A><CN>FSRAR-RSA-030000123456</CN><O>ООО Ромашка</O><OU>Магазин</OU></A>", "text/xml");
         });
         FUtm.Get("/info/version", [](const TFakeRequest&, httplib::Response& res) { res.set_content("4.2.0", "text/plain"); });
-        FUtm.Get("/opt/out", [](const TFakeRequest&, httplib::Response& res) {
-            res.set_content("<?xml version=\"1.0\"?><A><ver>2</ver></A>", "text/xml");
+        FUtm.Get("/opt/out", [this](const TFakeRequest&, httplib::Response& res) {
+            res.set_content("<?xml version=\"1.0\"?><A>" + FOutListing + "<ver>2</ver></A>", "text/xml");
         });
+        FUtm.Get("/opt/out/.+", [](const TFakeRequest&, httplib::Response& res) {
+            res.set_content("<ns:Documents xmlns:ns=\"x\"/>", "text/xml");
+        });
+        FUtm.Delete("/opt/out/.+", [](const TFakeRequest&, httplib::Response&) {});
         FServer.Get("/api", [this](const TFakeRequest& req, httplib::Response& res) { Serve(req, res); });
         FServer.Post("/api", [this](const TFakeRequest& req, httplib::Response& res) { Serve(req, res); });
         FUtm.Start();
@@ -76,6 +81,7 @@ protected:
     std::string FExe;
     TFakeHttpServer FUtm;
     TFakeHttpServer FServer;
+    std::string FOutListing;  // url elements of the UTM's out side
 };
 
 TEST_F(AgentBinaryTest, VersionHelpAndBadArguments) {
@@ -173,6 +179,36 @@ TEST_F(AgentBinaryTest, AFailingStartUpStepIsLoggedAndTheAgentRunsOn) {
     const std::string log = Log();
     EXPECT_NE(log.find("[EXC] Startup.ApplyAutostart | EFileError: "), std::string::npos) << log;
     EXPECT_NE(log.find("[INFO] Agent started v0.4.3"), std::string::npos);
+}
+
+TEST_F(AgentBinaryTest, ListedDocumentsAreFetchedAndDeletedOnlyOnTheConfiguredUtm) {
+    TFakeHttpServer elsewhere;
+    elsewhere.Get(".*",
+                  [](const TFakeRequest&, httplib::Response& res) { res.set_content("<a/>", "text/xml"); });
+    elsewhere.Delete(".*", [](const TFakeRequest&, httplib::Response&) {});
+    elsewhere.Start();
+    const std::string escaping = FUtm.BaseURL() + "/opt/out/../../admin/WayBill_v4/2";
+    const std::string onOtherHost = elsewhere.BaseURL() + "/opt/out/WayBill_v4/3";
+    FOutListing = "<url>" + escaping + "</url><url>" + onOtherHost + "</url>";
+    WriteIni();
+    EXPECT_EQ(Run({"sync"}).Output, "OK: Sync finished\n");
+
+    EXPECT_EQ(elsewhere.RequestCount(), 0u);
+    std::vector<std::string> documentCalls;
+    for (const auto& request : FUtm.Requests()) {
+        if (request.Path.size() > 1 && request.Path != "/opt/out")
+            documentCalls.push_back(request.Method + " " + request.Target);
+    }
+    EXPECT_THAT(documentCalls,
+                ::testing::ElementsAre("GET /opt/out/WayBill_v4/3", "DELETE /opt/out/WayBill_v4/3"));
+    // The server still sees the URL as listed.
+    std::string pushed;
+    for (const auto& request : FServer.Requests()) {
+        if (request.Param("route") == "egaiss/agent/inbox") pushed = request.Body;
+    }
+    EXPECT_NE(pushed.find("\"utm_url\":\"" + onOtherHost + "\""), std::string::npos) << pushed;
+    EXPECT_NE(Log().find("[INFO] UTM /opt/out: skipped URL outside /opt/out/: " + escaping),
+              std::string::npos);
 }
 
 }  // namespace
