@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "platform/uUtf8.h"
 #include "support/uChildProcess.h"
 #include "support/uFakeHttpServer.h"
 #include "support/uTestDirs.h"
@@ -209,6 +210,20 @@ TEST_F(AgentBinaryTest, ListedDocumentsAreFetchedAndDeletedOnlyOnTheConfiguredUt
     EXPECT_NE(pushed.find("\"utm_url\":\"" + onOtherHost + "\""), std::string::npos) << pushed;
     EXPECT_NE(Log().find("[INFO] UTM /opt/out: skipped URL outside /opt/out/: " + escaping),
               std::string::npos);
+}
+
+TEST_F(AgentBinaryTest, AFileNameThatIsNotUtf8KeepsTheLogUtf8) {
+    const std::string drop = FDir.File("drop");
+    std::filesystem::create_directory(drop);
+    test::WriteFileText(drop + "/massa_k_\xFF\xFE.csv",
+                        "PLU;NAME;PRICE;CODE;CONTENT;TYPE\r\n101;x;1,00;C1;y;0\r\n");
+    test::WriteFileText(FDir.File("agent.ini"), "massa_enabled=1\nmassa_dir=" + drop +
+                                                    "\nmassa_file=massa_k*.csv\nmassa_0=127.0.0.1:" +
+                                                    std::to_string(test::RefusedLoopbackPort()) + "\n");
+    EXPECT_EQ(Run({"scales-load"}).ExitCode, 1);
+    const std::string log = Log();
+    EXPECT_TRUE(IsWellFormedUtf8(log));
+    EXPECT_NE(log.find("file=massa_k_\xEF\xBF\xBD\xEF\xBF\xBD.csv"), std::string::npos) << log;
 }
 
 }  // namespace
