@@ -129,7 +129,8 @@ int RunSupportCommand(const TCommandLine& commandLine, std::ostream& out, std::o
         case TRunMode::rmConfig:
             return RunWithSettings(RunConfigCommand, out, err);
         case TRunMode::rmScalesLoad:
-            return RunScalesLoadCommand(out);
+            // The scale settings live in agent.ini too.
+            return LoadConfigOrReport(err) ? RunScalesLoadCommand(out) : ExitUsage;
         case TRunMode::rmScalesFind:
             return RunScalesFindCommand(commandLine.CommandArgs, out, err);
         case TRunMode::rmPrepareCheck:

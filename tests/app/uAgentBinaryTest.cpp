@@ -160,7 +160,7 @@ TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {
 TEST_F(AgentBinaryTest, UnreadableSettingsEndTheAgentAndTheCommandsWithExitTwo) {
     std::filesystem::create_directory(FDir.File("agent.ini"));
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"config"}, {"sync"}, {"prepare-check"}, {"--headless", "-noupdate"}}) {
+         {std::vector<std::string>{"config"}, {"sync"}, {"scales-load"}, {"--headless", "-noupdate"}}) {
         const auto result = Run(args);
         EXPECT_EQ(result.ExitCode, 2) << args[0];
         EXPECT_EQ(result.Output.rfind("Cannot read agent.ini: ", 0), 0u) << result.Output;
