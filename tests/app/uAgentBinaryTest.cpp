@@ -66,7 +66,7 @@ TEST_F(AgentBinaryTest, VersionHelpAndBadArguments) {
     EXPECT_EQ(Run({"--version"}).Output, "0.4.3\n");
     const auto help = Run({"--help"});
     EXPECT_EQ(help.ExitCode, 0);
-    for (const char* word : {"--headless", "sync", "diagnose", "config", "-noupdate"}) {
+    for (const char* word : {"--headless", "sync", "diagnose", "config --set KEY=VALUE", "-noupdate"}) {
         EXPECT_NE(help.Output.find(word), std::string::npos) << word;
     }
     const auto bad = Run({"--frobnicate"});

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -110,6 +111,21 @@ TEST_F(QueueFormTest, AServerThatDoesNotAnswerIsReportedAndTheWindowStaysUsable)
                          EXPECT_EQ(Summary(dialog), "Queued: 2  /  Errors: 1  /  Total: 4");
                      });
     EXPECT_NE(test::ReadFileText(FData.File("agent.log")).find("[ERR] Queue load: "), std::string::npos);
+}
+
+TEST_F(QueueFormTest, ASlowServerNeverHoldsTheWindow) {
+    FSim.Server().SetFaults("{\"delay_ms\":1500}");
+    QElapsedTimer shown;
+    shown.start();
+    test::DriveModal([&] { TfrmQueue::ShowQueue(FCfg); },
+                     [&](QDialog& dialog) {
+                         EXPECT_FALSE(Control<QPushButton>(dialog, "btnRefresh").isEnabled())
+                             << "one request at a time";
+                         Control<QPushButton>(dialog, "btnClose").click();
+                     });
+    EXPECT_LT(shown.elapsed(), 1000);
+    // The answer that comes after the window is gone is dropped.
+    EXPECT_TRUE(WaitFor([&] { return shown.elapsed() > 2500; }));
 }
 
 }  // namespace
