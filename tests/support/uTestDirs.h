@@ -1,7 +1,6 @@
 #pragma once
 // Temporary folders for tests: each test gets its own folder, removed when the test ends, and
 // can make it the agent's data folder.
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -34,24 +33,17 @@ private:
     TDataDirOverride FOverride;
 };
 
-// Sets (or with nothing, removes) an environment variable while the object lives.
+// Sets (or, given nothing, unsets) an environment variable while the object lives, then restores it.
 class TScopedEnv {
 public:
-    TScopedEnv(const char* name, const std::optional<std::string>& value) : FName(name) {
-        if (const char* old = std::getenv(name)) FOld = old;
-        Set(value);
-    }
-    ~TScopedEnv() { Set(FOld); }
+    TScopedEnv(const char* name, const std::optional<std::string>& value);
+    ~TScopedEnv();
     TScopedEnv(const TScopedEnv&) = delete;
     TScopedEnv& operator=(const TScopedEnv&) = delete;
 
 private:
-    void Set(const std::optional<std::string>& value) {
-        if (value)
-            ::setenv(FName, value->c_str(), 1);
-        else
-            ::unsetenv(FName);
-    }
+    void Set(const std::optional<std::string>& value);
+
     const char* FName;
     std::optional<std::string> FOld;
 };
