@@ -276,17 +276,17 @@ bool TVelmoraApi::FetchOutbox(std::vector<TOutboxDoc>& docs) {
     docs.clear();
     const std::string answer = GetRoute("egaiss/agent/outbox");
     // An answer that hides the queue must not pass for an empty one.
-    const EAgentError unreadable("Server outbox: unreadable answer");
+    const auto unreadable = [] { return EAgentError("Server outbox: unreadable answer"); };
     rapidjson::Document doc;
     if (!ParsePeerJson(answer, doc)) {
         if (TrimControl(answer).empty()) return false;
-        throw unreadable;
+        throw unreadable();
     }
     if (doc.IsArray() && doc.Empty()) return false;
-    if (!doc.IsObject()) throw unreadable;
+    if (!doc.IsObject()) throw unreadable();
     const rapidjson::Value* documents = Member(doc, "documents");
     if (documents == nullptr || documents->IsNull()) return true;
-    if (!documents->IsArray()) throw unreadable;
+    if (!documents->IsArray()) throw unreadable();
     int position = 0;
     for (const auto& element : documents->GetArray()) {
         ++position;
