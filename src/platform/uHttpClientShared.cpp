@@ -162,19 +162,19 @@ void TRequestLimits::CountReceived(std::uint64_t bytes) {
 }
 
 std::string TRequestLimits::Breach() {
-    const std::string received = " (" + std::to_string(FReceived) + " bytes received)";
+    const auto received = [this] { return " (" + std::to_string(FReceived) + " bytes received)"; };
     if (FWindowMs > 0) {
         if (MillisecondsSince(FWindowStart) < FWindowMs) return {};
         if (FWindowBytes < FWindowMinBytes) {
             return "Transfer too slow: " + std::to_string(FWindowBytes) + " bytes in " +
-                   std::to_string(FWindowMs) + " ms" + received;
+                   std::to_string(FWindowMs) + " ms" + received();
         }
         FWindowStart = std::chrono::steady_clock::now();
         FWindowBytes = 0;
         return {};
     }
     if (FDeadlineMs > 0 && MillisecondsSince(FStarted) >= FDeadlineMs)
-        return "Request took longer than " + std::to_string(FDeadlineMs) + " ms" + received;
+        return "Request took longer than " + std::to_string(FDeadlineMs) + " ms" + received();
     return {};
 }
 
