@@ -1,7 +1,6 @@
 #include "core/uEgaissConfig.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <filesystem>
 #include <mutex>
@@ -25,12 +24,6 @@ constexpr int MinPollSeconds = 60;
 
 std::mutex DataDirOverrideLock;
 std::optional<std::string> DataDirOverride;
-
-std::string LowerAscii(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
@@ -205,7 +198,8 @@ void MigrateLegacyFiles() {
 }
 
 void MigrateLegacyIni() {
-    const std::string path = JoinPath(AgentDataDir(), ConfigFileName);
+    // A file that comes from the legacy folder is converted in this same read.
+    const std::string path = ConfigFilePath();
     if (!FileExists(path)) return;
     const std::string text = WithoutBom(platform::ReadWholeFile(path));
     if (LowerAscii(text).find("[agent]") == std::string::npos) return;
@@ -216,7 +210,9 @@ void MigrateLegacyIni() {
 std::string ReadConfigText() {
     MigrateLegacyIni();
     const std::string path = ConfigFilePath();
-    if (!FileExists(path)) return {};
+    // A folder or an unreadable file in its place is an error to report, not "no settings".
+    std::error_code missing;
+    if (!std::filesystem::exists(Utf8Path(path), missing)) return {};
     // In UTF-8 the byte-order mark and a leading U+FEFF are the same three bytes.
     return WithoutBom(platform::ReadWholeFile(path));
 }

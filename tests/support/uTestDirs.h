@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/uEgaissConfig.h"
+#include "support/uScopedEnv.h"
 
 namespace egaiss::test {
 
