@@ -29,6 +29,8 @@ namespace {
 using TClock = std::chrono::steady_clock;
 
 constexpr DWORD ReadChunkBytes = 64 * 1024;
+// WSAETIMEDOUT: what a stalled body read fails with under Wine instead of ERROR_WINHTTP_TIMEOUT.
+constexpr DWORD SocketTimedOut = 10060;
 
 struct TInternetClose {
     void operator()(void* handle) const { WinHttpCloseHandle(handle); }
@@ -255,8 +257,12 @@ THttpResponse TWinHttpTransport::Perform(const THttpSettings& settings, const TH
     // what the request's limits leave, which are checked between the waits.
     const int connectMs = std::max(settings.ConnectTimeoutMs, 0);
     const auto setWaits = [&] {
-        const int waitMs = limits.LongestWaitMs(settings.ResponseTimeoutMs);
-        WinHttpSetTimeouts(handle.get(), connectMs, connectMs, waitMs, waitMs);
+        DWORD waitMs = static_cast<DWORD>(limits.LongestWaitMs(settings.ResponseTimeoutMs));
+        WinHttpSetTimeouts(handle.get(), connectMs, connectMs, static_cast<int>(waitMs),
+                           static_cast<int>(waitMs));
+        // The receive time-out above need not bound the wait for the response headers (under Wine it
+        // does not); this option does.
+        WinHttpSetOption(handle.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &waitMs, sizeof waitMs);
     };
     setWaits();
     // Redirects are followed by the shared code, which decides where a request may go.
@@ -307,7 +313,7 @@ THttpResponse TWinHttpTransport::Perform(const THttpSettings& settings, const TH
         if (!breach.empty()) throw ETransportError(breach);
     };
     const auto failReceiving = [&](DWORD error) {
-        if (error == ERROR_WINHTTP_TIMEOUT) {
+        if (error == ERROR_WINHTTP_TIMEOUT || error == SocketTimedOut) {
             checkLimits();
             throw ETransportError(ResponseTimeoutMessage(MillisecondsSince(lastActivity), received));
         }
@@ -362,6 +368,12 @@ THttpResponse TWinHttpTransport::Perform(const THttpSettings& settings, const TH
         received += got;
         limits.CountReceived(got);
         sink.Append(chunk.get(), got);
+    }
+    // WinHTTP reports a connection closed before the announced length as the body's end.
+    const std::string announced = response.Header("Content-Length");
+    if (AnnouncesMoreThan(announced, received)) {
+        throw ETransportError("Transferred a partial file: " + std::to_string(received) + " of " + announced +
+                              " bytes arrived");
     }
     sink.Finish();
     return response;

@@ -23,7 +23,7 @@ struct TAttributeListDeleter {
 using TUniqueAttributeList = std::unique_ptr<_PROC_THREAD_ATTRIBUTE_LIST, TAttributeListDeleter>;
 
 [[noreturn]] void RaiseStartError(const std::string& program, DWORD error) {
-    throw EProcessError("Cannot start " + program + ": " + Win32ErrorText(error));
+    throw EProcessError("Cannot start " + program + ": " + Win32ErrorText(error), static_cast<int>(error));
 }
 
 // A job that ends every process in it when its last handle closes; nothing when the system refuses

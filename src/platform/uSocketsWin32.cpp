@@ -146,6 +146,8 @@ bool WasClosed(const TSocketState& state) noexcept {
 
 void CloseSocket(TSocketState* state) noexcept {
     if (state == nullptr || state->Closed.exchange(true)) return;
+    // As on POSIX, the peer learns of the close now, not only when the socket is released.
+    shutdown(state->Socket.Get(), SD_BOTH);
     SetEvent(state->WakeEvent.get());
 }
 
