@@ -84,6 +84,20 @@ protected:
     std::string LogPath() const { return FDir.File("agent.log"); }
 };
 
+// Resolving the path copies legacy files, a file-system probe: once per data folder, not per line.
+TEST_F(LogTest, LegacyLogIsLookedForOncePerDataFolder) {
+    const TScopedEnv appData("APPDATA", FDir.File("appdata"));
+    LogInfo("first");
+    WriteFileText(FDir.File("appdata/VelmoraEgaiss/agent.log"), "legacy\r\n");
+    std::filesystem::remove(Utf8Path(LogPath()));
+    LogInfo("second");
+    EXPECT_EQ(ReadFileText(LogPath()).find("legacy"), std::string::npos);
+
+    const TTempDataDir other;
+    LogInfo("third");
+    EXPECT_NE(ReadFileText(other.File("agent.log")).find("legacy"), std::string::npos);
+}
+
 TEST_F(LogTest, EachOperationWritesItsLineFormat) {
     LogInfo("started");
     LogDebug("dbg text");
