@@ -145,6 +145,13 @@ TEST_F(UtmApiTest, ListedDocumentsLeaveNeitherTheOutSideNorTheConfiguredUtm) {
     FServer.Get("/opt/out", Reply(200, listing));
     FServer.Get("/opt/out/A/6", Reply(200, "<doc/>"));
     FServer.Delete("/opt/out/A/6", Reply(200, ""));
+    TFakeHttpServer elsewhere;
+    elsewhere.Get("/opt/out/A/7", Reply(200, "<stolen/>"));
+    elsewhere.Start("127.0.0.2");
+    FServer.Get("/opt/out/A/7", [&](const TFakeRequest&, httplib::Response& res) {
+        res.status = 302;
+        res.set_header("Location", elsewhere.BaseURL() + "/opt/out/A/7");
+    });
     FServer.Start();
     TUtmApi utm(FServer.BaseURL());
     const auto urls = utm.ListOutURLs();
@@ -156,6 +163,15 @@ TEST_F(UtmApiTest, ListedDocumentsLeaveNeitherTheOutSideNorTheConfiguredUtm) {
     utm.DeleteDocument(urls.front());
     EXPECT_EQ(FServer.LastRequest().Method, "DELETE");
     EXPECT_EQ(FServer.LastRequest().Target, "/opt/out/A/6?q=%2e");
+
+    // Nor does a redirect take a document request to another host.
+    try {
+        utm.FetchDocument("http://u/opt/out/A/7");
+        FAIL() << "the redirect was followed";
+    } catch (const std::exception& error) {
+        EXPECT_THAT(error.what(), HasSubstr("Redirect to another host refused: 127.0.0.2"));
+    }
+    EXPECT_EQ(elsewhere.RequestCount(), 0u);
 }
 
 TEST_F(UtmApiTest, FetchDocumentLogsEveryStepAndReusesTheConnection) {
