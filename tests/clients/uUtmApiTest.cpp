@@ -141,7 +141,8 @@ TEST_F(UtmApiTest, ListedDocumentsLeaveNeitherTheOutSideNorTheConfiguredUtm) {
     const std::string listing =
         "<A><url>http://u/opt/out/../../admin/WayBill_v4/2</url><url>http://u/opt/out/%2e%2E/%2E./x/3</url>"
         "<url>http://u/opt/out/..\\..\\x/4</url><url>http://u/opt/outside/5</url><url>http://u/opt/out/</url>"
-        "<url>http://u/opt/out/A/\x01</url><url>http://127.0.0.2:1/opt/out/A/./B/../6?q=%2e#frag</url></A>";
+        "<url>http://u/opt/out/A/\x01"
+        "B/8</url><url>http://127.0.0.2:1/opt/out/A/./B/../6?q=%2e#frag</url></A>";
     FServer.Get("/opt/out", Reply(200, listing));
     FServer.Get("/opt/out/A/6", Reply(200, "<doc/>"));
     FServer.Delete("/opt/out/A/6", Reply(200, ""));
@@ -158,7 +159,8 @@ TEST_F(UtmApiTest, ListedDocumentsLeaveNeitherTheOutSideNorTheConfiguredUtm) {
     ASSERT_THAT(urls, ElementsAre("http://127.0.0.2:1/opt/out/A/./B/../6?q=%2e#frag"));
     EXPECT_THAT(LogText(), HasSubstr("[INFO] UTM /opt/out: skipped URL outside /opt/out/: "
                                      "http://u/opt/out/../../admin/WayBill_v4/2\r\n"));
-    EXPECT_THAT(LogText(), HasSubstr("[INFO] UTM /opt/out: skipped malformed URL: http://u/opt/out/A/?\r\n"));
+    EXPECT_THAT(LogText(),
+                HasSubstr("[INFO] UTM /opt/out: skipped malformed URL: http://u/opt/out/A/?B/8\r\n"));
 
     EXPECT_EQ(utm.FetchDocument(urls.front()), "<doc/>");
     utm.DeleteDocument(urls.front());
