@@ -8,7 +8,9 @@
 #include <thread>
 
 #include "agent/uAgent.h"
+#include "agent/uJobTracker.h"
 #include "core/uEgaissLog.h"
+#include "core/uVersion.h"
 #include "support/uTestDirs.h"
 
 namespace egaiss {
@@ -53,8 +55,14 @@ private:
     bool FOpen = false;
 };
 
-class TFakeServices : public TAgentServices {
+class TFakeServices : public TSettingsService,
+                      public TSyncService,
+                      public TServerPollService,
+                      public TUpdateService,
+                      public TScalesService {
 public:
+    TAgentServices All() { return {*this, *this, *this, *this, *this}; }
+
     TEgaissConfig Cfg;
     std::atomic<int> Syncs{0}, Pings{0}, Polls{0}, UpdateChecks{0};
     TSyncOutcome Outcome{true, "Sync finished"};
@@ -62,6 +70,7 @@ public:
     bool AskSync = false;
     bool UpdateTakesOver = false;
     TGate* SyncGate = nullptr;
+    TGate* CommandGate = nullptr;
 
     TScalesConfig Scales;     // what agent.ini holds
     std::string DetectedMac;  // what the adapters give
@@ -85,6 +94,7 @@ public:
     }
     bool PollSyncCommand(const TEgaissConfig&) override {
         ++Polls;
+        if (CommandGate != nullptr) CommandGate->Wait();
         return AskSync;
     }
     bool CheckForUpdate(const TEgaissConfig&) override {
@@ -143,7 +153,7 @@ protected:
     }
 
     TAgent& MakeAgent() {
-        FAgent = std::make_unique<TAgent>(FServices, nullptr, FOptions);
+        FAgent = std::make_unique<TAgent>(FServices.All(), nullptr, FOptions);
         return *FAgent;
     }
 
@@ -176,9 +186,12 @@ TEST_F(AgentTest, StartWithCompleteSettingsSyncsPingsAndArmsTimers) {
     EXPECT_EQ(agent.Status().StatusText, "Sync finished");
 
     const std::string log = Log();
-    for (const char* line : {"[INFO] Agent started v0.4.3", "[ENV] agent_version=0.4.3", "[STEP] Startup.EnsureConfig",
-                             "[STEP] Startup.self_update", "[STEP] Startup.first_sync", "[STEP] Sync.thread_enter",
-                             "[STEP] Sync.thread_leave | True Sync finished", "[INFO] Diagnosis FSRAR_ID=030000123456"}) {
+    const std::string version = AgentVersion;
+    for (const std::string& line :
+         {"[INFO] Agent started v" + version, "[ENV] agent_version=" + version, std::string("[STEP] Startup.EnsureConfig"),
+          std::string("[STEP] Startup.self_update"), std::string("[STEP] Startup.first_sync"),
+          std::string("[STEP] Sync.thread_enter"), std::string("[STEP] Sync.thread_leave | True Sync finished"),
+          std::string("[INFO] Diagnosis FSRAR_ID=030000123456")}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
     }
     EXPECT_LT(log.find("Startup.self_update"), log.find("Startup.first_sync"));
@@ -236,14 +249,31 @@ TEST_F(AgentTest, CommandPollStartsASyncWhenTheServerAsks) {
     agent.Start();
     ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.SyncBusy(); }));
     agent.PollCommand();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.CommandBusy(); }));
     EXPECT_EQ(FServices.Polls, 1);
     EXPECT_EQ(FServices.Syncs, 1) << "no sync unless asked";
 
     FServices.AskSync = true;
     agent.PollCommand();
-    EXPECT_TRUE(agent.SyncBusy());
-    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 2 && !agent.SyncBusy(); }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 2 && !agent.SyncBusy() && !agent.CommandBusy(); }));
     EXPECT_NE(Log().find("[INFO] Sync requested from server"), std::string::npos);
+}
+
+TEST_F(AgentTest, ASilentServerNeitherBlocksNorDoublesTheCommandPoll) {
+    FServices.Cfg = CompleteConfig();
+    FServices.AskSync = true;
+    FOptions.MillisPerSecond = 1000;
+    TAgent& agent = MakeAgent();
+    agent.Start();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.SyncBusy(); }));
+    FServices.CommandGate = &FGate;
+    agent.PollCommand();  // returns while the server keeps silent
+    EXPECT_TRUE(agent.CommandBusy());
+    agent.PollCommand();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Polls == 1; }));
+    FGate.Open();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 2 && !agent.CommandBusy(); }));
+    EXPECT_EQ(FServices.Polls, 1);
 }
 
 TEST_F(AgentTest, PauseSeenByAStartingSyncThreadOnlyClearsBusy) {
@@ -297,7 +327,7 @@ TEST_F(AgentTest, AgentDestroyedWhileJobRunsDropsTheCompletion) {
     std::vector<std::thread> workers;
     FOptions.StartThread = [&](std::function<void()> body) { workers.emplace_back(std::move(body)); };
     {
-        TAgent agent(FServices, nullptr, FOptions);
+        TAgent agent(FServices.All(), nullptr, FOptions);
         agent.Start();
         ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 1; }));
     }
@@ -413,6 +443,20 @@ TEST_F(AgentTest, NoMacMeansNoSaveAndNoMacLine) {
     MakeAgent().Start();
     EXPECT_EQ(FServices.ScalesSaves, 0);
     EXPECT_EQ(Log().find("Agent MAC="), std::string::npos);
+}
+
+TEST(JobTrackerTest, StepsForAGoneReceiverAreDropped) {
+    App();
+    int ran = 0;
+    auto receiver = std::make_unique<QObject>();
+    TJobTracker tracker(receiver.get());
+    tracker.Post([&] { ++ran; });
+    receiver.reset();  // queued before the receiver went
+    QCoreApplication::processEvents();
+    tracker.Detach();
+    tracker.Post([&] { ++ran; });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ran, 0);
 }
 
 TEST(AgentStatusTest, TrayTitleAndHintStayAsciiAndShort) {
