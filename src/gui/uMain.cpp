@@ -3,13 +3,11 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
@@ -18,6 +16,7 @@
 #include "core/uEgaissRu.h"
 #include "gui/uAgentApplication.h"
 #include "gui/uAppIcon.h"
+#include "gui/uFormCommon.h"
 #include "gui/uLogView.h"
 #include "gui/uQueueForm.h"
 #include "gui/uSetupForm.h"
@@ -29,7 +28,6 @@
 namespace egaiss {
 namespace {
 
-const QString AppTitle = QStringLiteral("Velmora EGAIS");
 constexpr int LogTailLines = 300;
 constexpr int LogTimerMs = 2000;
 
@@ -67,17 +65,14 @@ TfrmMain::TfrmMain(TAgentServices services, TMainWindowLinks links, TAgentOption
       FLinks(std::move(links)),
       FAgent(std::make_unique<TAgent>(services, this, std::move(options))) {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(AppTitle);
+    setWindowTitle(AppTitle());
     setWindowIcon(AppIcon());
-    setFixedSize(ClientWidth, ClientHeight);
     CreateControls();
     CreateTrayMenu();
     FTimerLog.setInterval(LogTimerMs);
     connect(&FTimerLog, &QTimer::timeout, this, &TfrmMain::RefreshLog);
     connect(FAgent.get(), &TAgent::ExitRequested, this, &TfrmMain::AllowCloseAndExit);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
+    PlaceFixedCentred(*this, ClientWidth, ClientHeight);
 }
 
 TfrmMain::~TfrmMain() {
@@ -198,7 +193,7 @@ void TfrmMain::StatusChanged() {
             FTrayIcon->setToolTip(Text(TrayHint(TrayTitle(FAgent->Config().LabelText), status)));
         } catch (const std::exception& error) {
             LogException("UpdateTray.Hint", error);
-            FTrayIcon->setToolTip(AppTitle);
+            FTrayIcon->setToolTip(AppTitle());
         }
         UpdateTrayIcon();
     } catch (const std::exception& error) {
@@ -278,7 +273,7 @@ void TfrmMain::mnuSettingsClick() {
 }
 
 void TfrmMain::ShowNotConfigured() {
-    UiPrompts().Message(this, TMessageKind::mkWarning, AppTitle, QStringLiteral("Agent is not configured"));
+    UiPrompts().Message(this, TMessageKind::mkWarning, AppTitle(), QStringLiteral("Agent is not configured"));
 }
 
 void TfrmMain::mnuQueueClick() {
@@ -303,7 +298,7 @@ void TfrmMain::mnuOpenUtmClick() {
 void TfrmMain::mnuScalesBrandClick(int brand) {
     // Only Massa-K has a protocol; its dialog comes with a later version.
     if (IsBrandSupported(brand)) return;
-    UiPrompts().Message(this, TMessageKind::mkInformation, AppTitle,
+    UiPrompts().Message(this, TMessageKind::mkInformation, AppTitle(),
                         Text(ScaleBrandTitle(brand)) + QStringLiteral(": протокол будет в следующих версиях."));
 }
 
@@ -314,12 +309,12 @@ void TfrmMain::HandleAppException(const std::exception& error, std::chrono::stea
     if (message.find("No mapping for the Unicode character") != std::string::npos) {
         if (FLastEncMsgTick && now - *FLastEncMsgTick < EncodingMessagePause) return;
         FLastEncMsgTick = now;
-        UiPrompts().Message(this, TMessageKind::mkError, AppTitle,
+        UiPrompts().Message(this, TMessageKind::mkError, AppTitle(),
                             QStringLiteral("Unicode encoding error (Win32 1113).\r\nSee log:\r\n") + logPath +
                                 QStringLiteral("\r\n([STEP] / [EXC])"));
         return;
     }
-    UiPrompts().Message(this, TMessageKind::mkError, AppTitle,
+    UiPrompts().Message(this, TMessageKind::mkError, AppTitle(),
                         Text(ExceptionClassName(error)) + QStringLiteral(": ") + Text(ToAsciiSafe(message)) +
                             QStringLiteral("\r\nLog: ") + logPath);
 }

@@ -133,9 +133,10 @@ TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {
     ASSERT_TRUE(code.has_value());
     EXPECT_EQ(*code, 0);
     const std::string log = Log();
-    for (const std::string line : {std::string("[INFO] Agent started v") + AgentVersion, std::string("[INFO] Update skipped (--noupdate)"),
-                             "[STEP] Startup.first_sync", "[INFO] Diagnosis FSRAR_ID=030000123456",
-                             "[INFO] Agent stopping (signal)", "[INFO] Agent stopped"}) {
+    for (const std::string& line : std::vector<std::string>{
+             std::string("[INFO] Agent started v") + AgentVersion, "[INFO] Update skipped (--noupdate)",
+             "[STEP] Startup.first_sync", "[INFO] Diagnosis FSRAR_ID=030000123456", "[INFO] Agent stopping (signal)",
+             "[INFO] Agent stopped"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
     }
 }
