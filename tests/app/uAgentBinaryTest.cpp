@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "support/uChildProcess.h"
 #include "core/uVersion.h"
+#include "support/uChildProcess.h"
 #include "support/uFakeHttpServer.h"
 #include "support/uTestDirs.h"
 
@@ -22,11 +22,14 @@ protected:
     void SetUp() override {
         FExe = FDir.File("VelmoraEgaissAgent");
         std::filesystem::copy_file(EGAISS_AGENT_EXE, FExe);
-        FUtm.Get("/", [](const TFakeRequest&, httplib::Response& res) { res.set_content("UTM", "text/html"); });
+        FUtm.Get("/",
+                 [](const TFakeRequest&, httplib::Response& res) { res.set_content("UTM", "text/html"); });
         FUtm.Get("/diagnosis", [](const TFakeRequest&, httplib::Response& res) {
-            res.set_content("<A><CN>FSRAR-RSA-030000123456</CN><O>ООО Ромашка</O><OU>Магазин</OU></A>", "text/xml");
+            res.set_content("<A><CN>FSRAR-RSA-030000123456</CN><O>ООО Ромашка</O><OU>Магазин</OU></A>",
+                            "text/xml");
         });
-        FUtm.Get("/info/version", [](const TFakeRequest&, httplib::Response& res) { res.set_content("4.2.0", "text/plain"); });
+        FUtm.Get("/info/version",
+                 [](const TFakeRequest&, httplib::Response& res) { res.set_content("4.2.0", "text/plain"); });
         FUtm.Get("/opt/out", [](const TFakeRequest&, httplib::Response& res) {
             res.set_content("<?xml version=\"1.0\"?><A><ver>2</ver></A>", "text/xml");
         });
@@ -43,15 +46,19 @@ protected:
             return;
         }
         const std::string route = req.Param("route");
-        if (route == "egaiss/agent/inbox/known") res.set_content("{\"utm_urls\":[]}", "application/json");
-        else if (route == "egaiss/agent/outbox") res.set_content("{\"documents\":[]}", "application/json");
-        else res.set_content("{\"ok\":true}", "application/json");
+        if (route == "egaiss/agent/inbox/known")
+            res.set_content("{\"utm_urls\":[]}", "application/json");
+        else if (route == "egaiss/agent/outbox")
+            res.set_content("{\"documents\":[]}", "application/json");
+        else
+            res.set_content("{\"ok\":true}", "application/json");
     }
 
     void WriteIni(const std::string& secret = "s3cret", int utmPort = 0) {
-        test::WriteFileText(FDir.File("agent.ini"),
-                            "server_url=" + FServer.BaseURL() + "/api\nagent_id=shop-1\nagent_secret=" + secret +
-                                "\nutm_port=" + std::to_string(utmPort ? utmPort : FUtm.Port()) + "\nlabel=Shop\n");
+        test::WriteFileText(
+            FDir.File("agent.ini"),
+            "server_url=" + FServer.BaseURL() + "/api\nagent_id=shop-1\nagent_secret=" + secret +
+                "\nutm_port=" + std::to_string(utmPort ? utmPort : FUtm.Port()) + "\nlabel=Shop\n");
     }
 
     test::TRunResult Run(const std::vector<std::string>& args) { return test::RunProgram(FExe, args); }
@@ -72,7 +79,8 @@ TEST_F(AgentBinaryTest, VersionHelpAndBadArguments) {
     }
     const auto bad = Run({"--frobnicate"});
     EXPECT_EQ(bad.ExitCode, 2);
-    EXPECT_EQ(bad.Output.rfind("VelmoraEgaissAgent: unknown argument: --frobnicate\nUsage:", 0), 0u) << bad.Output;
+    EXPECT_EQ(bad.Output.rfind("VelmoraEgaissAgent: unknown argument: --frobnicate\nUsage:", 0), 0u)
+        << bad.Output;
     EXPECT_EQ(Run({"--noupdate", "config"}).ExitCode, 2) << "two hyphens are not the switch";
     EXPECT_EQ(Run({"/NoUpdate", "config"}).ExitCode, 0);
 }
@@ -84,7 +92,8 @@ TEST_F(AgentBinaryTest, ConfigPrintsEffectiveSettingsWithTheSecretHidden) {
     EXPECT_EQ(result.Output, "server_url=" + FServer.BaseURL() + "/api\nagent_id=shop-1\nagent_secret=***\n" +
                                  "utm_host=127.0.0.1\nutm_port=" + std::to_string(FUtm.Port()) +
                                  "\npoll_seconds=300\nlabel=Shop\nautostart=0\n");
-    EXPECT_FALSE(std::filesystem::exists(FDir.File("agent.log")) && Log().find("s3cret") != std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(FDir.File("agent.log")) &&
+                 Log().find("s3cret") != std::string::npos);
 }
 
 TEST_F(AgentBinaryTest, SyncReportsOutcomeAndExitCode) {
@@ -108,7 +117,8 @@ TEST_F(AgentBinaryTest, DiagnosePrintsTheDiagnosisObject) {
     WriteIni();
     auto result = Run({"diagnose"});
     EXPECT_EQ(result.ExitCode, 0) << result.Output;
-    EXPECT_NE(result.Output.find("\"ok\":true,\"fsrar_id\":\"030000123456\""), std::string::npos) << result.Output;
+    EXPECT_NE(result.Output.find("\"ok\":true,\"fsrar_id\":\"030000123456\""), std::string::npos)
+        << result.Output;
 
     WriteIni("s3cret", test::RefusedLoopbackPort());
     result = Run({"diagnose"});
@@ -120,7 +130,8 @@ TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {
     WriteIni();
     TChildProcess agent(FExe, {"--headless", "-noupdate"}, FDir.File("headless.out"));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::filesystem::exists(FDir.File("agent.log")) ? Log().find("Sync OK") == std::string::npos : true) {
+    while (std::filesystem::exists(FDir.File("agent.log")) ? Log().find("Sync OK") == std::string::npos
+                                                           : true) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no sync within 20 s";
         ASSERT_FALSE(agent.Wait(std::chrono::milliseconds(50))) << agent.Output();
     }
@@ -135,8 +146,8 @@ TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {
     const std::string log = Log();
     for (const std::string& line : std::vector<std::string>{
              std::string("[INFO] Agent started v") + AgentVersion, "[INFO] Update skipped (--noupdate)",
-             "[STEP] Startup.first_sync", "[INFO] Diagnosis FSRAR_ID=030000123456", "[INFO] Agent stopping (signal)",
-             "[INFO] Agent stopped"}) {
+             "[STEP] Startup.first_sync", "[INFO] Diagnosis FSRAR_ID=030000123456",
+             "[INFO] Agent stopping (signal)", "[INFO] Agent stopped"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
     }
 }
