@@ -60,11 +60,13 @@ bool ShowLogTail(QPlainTextEdit& view, const QString& text) {
     else
         ReplaceInPlace(view, dropped, shown, next);
     if (caretAtEnd) {
+        // Only downwards: following the caret sideways would hide the time stamps behind a long line.
+        const int sideways = view.horizontalScrollBar()->value();
         QTextCursor caret = view.textCursor();
         caret.movePosition(QTextCursor::End);
         view.setTextCursor(caret);  // also clears the selection
-        // Only downwards: following the caret sideways would hide the time stamps behind a long line.
         view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
+        view.horizontalScrollBar()->setValue(sideways);
     }
     return true;
 }
