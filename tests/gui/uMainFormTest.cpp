@@ -10,8 +10,8 @@
 
 #include "core/uEgaissLog.h"
 #include "gui/uAgentApplication.h"
+#include "gui/uGuiTestSupport.h"
 #include "gui/uMain.h"
-#include "gui/uUiPrompts.h"
 #include "support/uFakeAgentServices.h"
 #include "support/uTestDirs.h"
 
@@ -22,30 +22,14 @@ using namespace std::chrono_literals;
 using test::CompleteConfig;
 using test::ProcessEventsUntil;
 
-class TRecordedPrompts : public TUiPrompts {
-public:
-    void Message(QWidget*, TMessageKind, const QString&, const QString& text) override {
-        Messages.push_back(text);
-    }
-    bool Confirm(QWidget*, const QString&, const QString&) override { return false; }
-    QString ClipboardText() override { return {}; }
-    QString ChooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
-    QString ChooseFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-
-    std::vector<QString> Messages;
-};
-
 class MainFormTest : public ::testing::Test {
 protected:
-    void SetUp() override { SetUiPrompts(&FPrompts); }
-
     void TearDown() override {
         if (FForm) {
             FForm->SetSyncPaused(true);
             EXPECT_TRUE(FForm->Agent().WaitForJobs(10s));
             FForm.reset();
         }
-        SetUiPrompts(nullptr);
     }
 
     TfrmMain& Start() {
@@ -72,7 +56,7 @@ protected:
 
     test::TTempDataDir FData;
     test::TFakeServices FServices;
-    TRecordedPrompts FPrompts;
+    test::TTestPrompts FPrompts;
     int FSetupOpened = 0;
     bool FSetupSaves = false;
     std::vector<std::string> FOpened;
@@ -124,7 +108,7 @@ TEST_F(MainFormTest, ScalesOnlyShowsTheWindowUntilSettingsAreSaved) {
     EXPECT_TRUE(form.IsShown());
     EXPECT_EQ(form.StatusLabel().text(), "Status: Scales only (EGAIS not configured)");
     form.mnuOpenUtmClick();
-    EXPECT_EQ(FPrompts.Messages, std::vector<QString>{"Agent is not configured"});
+    EXPECT_EQ(FPrompts.Messages, QStringList{"Agent is not configured"});
     EXPECT_TRUE(FOpened.empty());
 
     FSetupSaves = true;
@@ -145,10 +129,10 @@ TEST_F(MainFormTest, EncodingErrorBoxAtMostOncePerFifteenSeconds) {
     const auto t0 = std::chrono::steady_clock::now();
     form.HandleAppException(encoding, t0);
     form.HandleAppException(encoding, t0 + 5s);
-    ASSERT_EQ(FPrompts.Messages.size(), 1u);
+    ASSERT_EQ(FPrompts.Messages.size(), 1);
     EXPECT_TRUE(FPrompts.Messages[0].startsWith("Unicode encoding error (Win32 1113).\r\nSee log:\r\n"));
     form.HandleAppException(encoding, t0 + 16s);
-    EXPECT_EQ(FPrompts.Messages.size(), 2u);
+    EXPECT_EQ(FPrompts.Messages.size(), 2);
 
     // Escaping an event handler: logged, one box, and the program goes on.
     QTimer::singleShot(0, &form, [] { throw std::runtime_error("handler failed"); });
