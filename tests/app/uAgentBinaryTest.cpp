@@ -162,9 +162,11 @@ TEST_F(AgentBinaryTest, DiagnosePrintsTheDiagnosisObject) {
     EXPECT_NE(result.Output.find("\"ok\": false"), std::string::npos) << result.Output;
 }
 
-TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {
+TEST_F(AgentBinaryTest, WithoutADisplayTheTrayAgentRunsHeadlessHoldsTheFolderAndStopsOnSigterm) {
     WriteIni();
-    TChildProcess agent(FExe, {"--headless", "-noupdate"}, FDir.File("headless.out"));
+    const test::TScopedEnv display("DISPLAY", std::nullopt);
+    const test::TScopedEnv wayland("WAYLAND_DISPLAY", std::nullopt);
+    TChildProcess agent(FExe, {"-noupdate"}, FDir.File("headless.out"));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::filesystem::exists(FDir.File("agent.log")) ? Log().find("Sync OK") == std::string::npos
                                                            : true) {
@@ -179,6 +181,9 @@ TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {
     const auto code = agent.Wait(std::chrono::seconds(15));
     ASSERT_TRUE(code.has_value());
     EXPECT_EQ(*code, 0);
+    EXPECT_NE(agent.Output().find("No display (DISPLAY and WAYLAND_DISPLAY are not set): running headless"),
+              std::string::npos)
+        << agent.Output();
     const std::string log = Log();
     for (const std::string& line : std::vector<std::string>{
              std::string("[INFO] Agent started v") + AgentVersion, "[INFO] Update skipped (--noupdate)",
