@@ -77,11 +77,6 @@ TfrmMain::TfrmMain(TAgentServices services, TMainWindowLinks links, TAgentOption
     PlaceFixedCentred(*this, ClientWidth, ClientHeight);
 }
 
-TfrmMain::~TfrmMain() {
-    // The tray icon goes with the window, before the agent whose status it shows.
-    FTimerLog.stop();
-}
-
 void TfrmMain::CreateControls() {
     auto* pnlTop = new QWidget(this);
     pnlTop->setObjectName(QStringLiteral("pnlTop"));

@@ -44,7 +44,6 @@ public:
 
     explicit TfrmMain(TAgentServices services, TMainWindowLinks links = RealMainWindowLinks(),
                       TAgentOptions options = {});
-    ~TfrmMain() override;
 
     // Start-up: installs the exception handler and runs the agent's start sequence, which leaves
     // the window hidden or shown.
