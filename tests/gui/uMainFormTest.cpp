@@ -6,11 +6,13 @@
 #include <QPlainTextEdit>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <future>
 #include <stdexcept>
 
 #include "core/uEgaissLog.h"
 #include "gui/uAgentApplication.h"
 #include "gui/uGuiTestSupport.h"
+#include "gui/uInstanceChannel.h"
 #include "gui/uMain.h"
 #include "support/uFakeAgentServices.h"
 #include "support/uTestDirs.h"
@@ -156,6 +158,22 @@ TEST_F(MainFormTest, RefreshLogKeepsTheReadersSelection) {
     form.RefreshLog();
     EXPECT_TRUE(view.toPlainText().endsWith("a new line while the user reads"));
     EXPECT_EQ(view.textCursor().selectedText(), selected);
+}
+
+TEST(InstanceChannelTest, ASecondStartCountsOnlyAnAnsweringAgent) {
+    const QString name =
+        InstanceChannelName("/instance-test/" + std::to_string(QCoreApplication::applicationPid()));
+    TInstanceChannel channel;
+    int shown = 0;
+    ASSERT_TRUE(channel.Listen(name, [&] { ++shown; }));
+    // The asking side blocks, as a second process does; the agent answers from its event loop.
+    auto asked = std::async(std::launch::async, [&] { return AskRunningAgentToShow(name); });
+    ASSERT_TRUE(ProcessEventsUntil([&] { return asked.wait_for(0s) == std::future_status::ready; }));
+    EXPECT_TRUE(asked.get());
+    EXPECT_EQ(shown, 1);
+
+    channel.Close();  // an ending agent
+    EXPECT_FALSE(AskRunningAgentToShow(name));
 }
 
 }  // namespace
