@@ -33,13 +33,26 @@ constexpr const char* EventGuard = "Application.OnException";
 
 }  // namespace
 
+template <typename TStep>
+void TAgent::GuardEvent(TStep step) {
+    try {
+        step();
+    } catch (const std::exception& error) {
+        if (FWindow != nullptr) {
+            FWindow->ReportEventException(error);
+        } else {
+            LogException(EventGuard, error);
+        }
+    }
+}
+
 // Starts `work` on a thread of its own; the completion step it returns runs later on the agent's
 // thread.
 template <typename TWork>
 void TAgent::StartJob(TWork work) {
     FJobs->JobStarted();
-    FOptions.StartThread([jobs = FJobs, work = std::move(work)]() mutable {
-        jobs->JobFinished([step = work()] { Guarded(EventGuard, step); });
+    FOptions.StartThread([this, jobs = FJobs, work = std::move(work)]() mutable {
+        jobs->JobFinished([this, step = work()] { GuardEvent(step); });
     });
 }
 
@@ -54,8 +67,7 @@ TAgent::TAgent(TAgentServices services, TAgentWindow* window, TAgentOptions opti
     FTimerPing.setInterval(PingSeconds * FOptions.MillisPerSecond);
     FTimerScales.setInterval(DefaultScalePollSeconds * FOptions.MillisPerSecond);
     const auto onTick = [this](QTimer& timer, void (TAgent::*handler)()) {
-        connect(&timer, &QTimer::timeout, this,
-                [this, handler] { Guarded(EventGuard, [&] { (this->*handler)(); }); });
+        connect(&timer, &QTimer::timeout, this, [this, handler] { GuardEvent([&] { (this->*handler)(); }); });
     };
     onTick(FTimerSync, &TAgent::DoSyncAsync);
     onTick(FTimerCommand, &TAgent::PollCommand);
@@ -138,6 +150,7 @@ bool TAgent::EnsureConfig() {
 
 void TAgent::ApplySyncInterval() {
     if (FCfg.PollSeconds < 60) FCfg.PollSeconds = 300;
+    FCfg.PollSeconds = std::min(FCfg.PollSeconds, MaxPollSeconds);
     FTimerSync.setInterval(FCfg.PollSeconds * FOptions.MillisPerSecond);
     FTimerCommand.setInterval(FCfg.PollSeconds * FOptions.MillisPerSecond);
 }

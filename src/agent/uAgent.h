@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +28,8 @@ public:
     virtual void HideToTray() = 0;
     virtual bool IsShown() const = 0;
     virtual void RefreshLog() = 0;
+    // An exception escaped a timer tick or a job's completion step: logged and shown to the user.
+    virtual void ReportEventException(const std::exception& error) = 0;
 };
 
 struct TAgentOptions {
@@ -102,6 +105,10 @@ private:
     void RefreshLogIfShown();
     template <typename TWork>
     void StartJob(TWork work);
+    // Runs a timer tick or a job's completion step; what it raises goes to the window, headless
+    // to the log.
+    template <typename TStep>
+    void GuardEvent(TStep step);
 
     TAgentServices FServices;
     TAgentWindow* FWindow;

@@ -61,6 +61,7 @@ public:
     void HideToTray() override;
     bool IsShown() const override { return isVisible(); }
     void RefreshLog() override;
+    void ReportEventException(const std::exception& error) override { HandleAppException(error); }
 
     // An exception that escaped an event handler: logged and shown in one message box; the
     // "No mapping for the Unicode character" box at most once per 15 seconds.

@@ -217,6 +217,34 @@ TEST_F(AgentTest, FailedOrThrowingSyncStillSetsLastSyncTime) {
     EXPECT_NE(LastSyncCaption(agent.Status()), "Last sync: -");
 }
 
+// A window whose redraw fails after the first sync.
+class TFailingWindow : public TAgentWindow {
+public:
+    bool EditConfig(TEgaissConfig&) override { return false; }
+    void StatusChanged() override {
+        if (Reported.empty() && Redraws++ > 0) throw std::runtime_error("redraw failed");
+    }
+    void ShowMainWindow() override {}
+    void HideToTray() override {}
+    bool IsShown() const override { return false; }
+    void RefreshLog() override {}
+    void ReportEventException(const std::exception& error) override { Reported = error.what(); }
+
+    int Redraws = 0;
+    std::string Reported;
+};
+
+TEST_F(AgentTest, ACompletionStepThatRaisesReachesTheWindowAndAHugeIntervalIsCapped) {
+    FServices.Cfg = CompleteConfig(100000000);
+    FOptions.MillisPerSecond = 1000;
+    TFailingWindow window;
+    FAgent = std::make_unique<TAgent>(FServices.All(), &window, FOptions);
+    FAgent->Start();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !window.Reported.empty(); }));
+    EXPECT_EQ(window.Reported, "redraw failed");
+    EXPECT_EQ(FAgent->SyncTimer().interval(), MaxPollSeconds * 1000);
+}
+
 TEST_F(AgentTest, ResumingWithIncompleteSettingsLeavesTimersOff) {
     TAgent& agent = MakeAgent();
     agent.Start();
