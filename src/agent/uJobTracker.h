@@ -20,6 +20,13 @@ public:
         ++FRunning;
     }
 
+    // A step of a running job (progress), queued behind the steps posted before it.
+    template <typename TStep>
+    void Post(TStep step) {
+        const std::lock_guard lock(FMutex);
+        if (FTarget != nullptr) QMetaObject::invokeMethod(FTarget, std::move(step), Qt::QueuedConnection);
+    }
+
     template <typename TStep>
     void JobFinished(TStep step) {
         const std::lock_guard lock(FMutex);

@@ -22,6 +22,7 @@ constexpr TModeName ModeNames[] = {
     {"scales-load", TRunMode::rmScalesLoad},
     {"scales-find", TRunMode::rmScalesFind},
     {"prepare-check", TRunMode::rmPrepareCheck},
+    {"prepare-install", TRunMode::rmPrepareInstall},
     {"--version", TRunMode::rmVersion},
     {"--help", TRunMode::rmHelp},
     {"-h", TRunMode::rmHelp},
@@ -54,7 +55,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             continue;
         }
         // The command checks its own options.
-        if (result.Mode == TRunMode::rmScalesFind) {
+        if (result.Mode == TRunMode::rmScalesFind || result.Mode == TRunMode::rmPrepareInstall) {
             result.CommandArgs.push_back(arg);
             continue;
         }
@@ -90,6 +91,11 @@ void PrintUsage(std::ostream& out) {
            "  prepare-check\n"
            "               run the checks of the server's preparation manifest; prints one\n"
            "               line per component: order, state, title, detail\n"
+           "  prepare-install ID... | prepare-install --all\n"
+           "               download, verify and silently install the named components of\n"
+           "               the preparation manifest (--all: those whose check does not\n"
+           "               pass, in their order); one line per step and per component;\n"
+           "               0 when every one was installed\n"
            "  --version    print the agent version\n"
            "  --help       print this text\n"
            "\n"
@@ -121,6 +127,8 @@ int RunSupportCommand(const TCommandLine& commandLine, std::ostream& out, std::o
             return RunScalesFindCommand(commandLine.CommandArgs, out, err);
         case TRunMode::rmPrepareCheck:
             return RunPrepareCheckCommand(out);
+        case TRunMode::rmPrepareInstall:
+            return RunPrepareInstallCommand(commandLine.CommandArgs, out, err);
         case TRunMode::rmInvalid:
             err << "VelmoraEgaissAgent: " << commandLine.Error << "\n";
             PrintUsage(err);

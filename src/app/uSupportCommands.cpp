@@ -14,6 +14,7 @@
 #include "platform/uSockets.h"
 #include "prepare/uBootstrapInstall.h"
 #include "prepare/uPrepareCheck.h"
+#include "prepare/uPrepareInstall.h"
 #include "scales/uMassaKDiscovery.h"
 #include "scales/uScalesConfig.h"
 #include "scales/uVesiFolderWatch.h"
@@ -185,6 +186,24 @@ int RunScalesFindCommand(const std::vector<std::string>& args, std::ostream& out
     return devices.empty() ? ExitFailed : ExitOk;
 }
 
+namespace {
+
+// The manifest as the preparation window loads it (the cache rules apply); false after printing
+// why it cannot be had.
+bool LoadCommandManifest(const TEgaissConfig& cfg, TBootstrapManifest& manifest, std::ostream& out) {
+    try {
+        manifest.Load(cfg.ServerURL, false);
+    } catch (const std::exception& error) {
+        LogBootstrapError("Checks failed: " + std::string(error.what()));
+        out << "FAILED: " << error.what() << "\n";
+        return false;
+    }
+    LogBootstrap("Manifest loaded: " + manifest.SourceURL());
+    return true;
+}
+
+}  // namespace
+
 int RunPrepareCheckCommand(std::ostream& out) {
     const TEgaissConfig cfg = LoadConfig();
     if (!cfg.IsComplete()) {
@@ -193,18 +212,47 @@ int RunPrepareCheckCommand(std::ostream& out) {
     }
     LogBootstrap("Start environment checks");
     TBootstrapManifest manifest;
-    try {
-        manifest.Load(cfg.ServerURL, false);
-    } catch (const std::exception& error) {
-        LogBootstrapError("Checks failed: " + std::string(error.what()));
-        out << "FAILED: " << error.what() << "\n";
-        return ExitFailed;
-    }
-    LogBootstrap("Manifest loaded: " + manifest.SourceURL());
+    if (!LoadCommandManifest(cfg, manifest, out)) return ExitFailed;
     const auto rows = RunComponentChecks(manifest.Components(), cfg);
     for (const auto& row : rows)
         out << ComponentCheckLine(row) << "\n";
     return AnyRequiredCheckFailed(rows) ? ExitFailed : ExitOk;
+}
+
+int RunPrepareInstallCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    TPrepareInstallChoice choice;
+    for (const std::string& arg : args) {
+        if (arg == "--all") {
+            choice.All = true;
+        } else if (arg.rfind("-", 0) == 0) {
+            err << "VelmoraEgaissAgent: prepare-install: unknown option: " << arg << "\n";
+            return ExitUsage;
+        } else {
+            choice.Ids.push_back(arg);
+        }
+    }
+    if (choice.All == !choice.Ids.empty()) {
+        err << "VelmoraEgaissAgent: prepare-install: name component ids or --all\n";
+        return ExitUsage;
+    }
+    const TEgaissConfig cfg = LoadConfig();
+    if (!cfg.IsComplete()) {
+        out << "Agent is not configured\n";
+        return ExitUsage;
+    }
+    TBootstrapManifest manifest;
+    if (!LoadCommandManifest(cfg, manifest, out)) return ExitFailed;
+    std::vector<int> indices;
+    std::string error;
+    if (!ChooseInstallIndices(manifest.Components(), cfg, choice, indices, error, out)) {
+        err << "VelmoraEgaissAgent: prepare-install: " << error << "\n";
+        return ExitUsage;
+    }
+    if (indices.empty()) {
+        out << "Nothing to install.\n";
+        return ExitOk;
+    }
+    return InstallComponents(manifest.Components(), indices, cfg, out) ? ExitOk : ExitFailed;
 }
 
 }  // namespace egaiss

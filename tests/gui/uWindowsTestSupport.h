@@ -1,0 +1,70 @@
+#pragma once
+// What the window tests share: one QApplication (offscreen unless the run chose a platform),
+// prompts answered by the test and recorded, and waiting for the event loop to reach a state.
+#include <QString>
+#include <QWidget>
+#include <chrono>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "gui/uUiPrompts.h"
+
+namespace egaiss::test {
+
+// Created on first use and kept for the whole test program.
+void EnsureApplication();
+
+// Processes events until `condition` holds; false when it still fails after `timeout`.
+bool WaitForEvents(const std::function<bool()>& condition,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+struct TShownMessage {
+    TMessageKind Kind;
+    QString Text;
+};
+
+// Installed while it lives: records every message and question, answers questions with
+// `Answer`, text prompts with `InputAnswer` (cancel when null), pickers with `PickedPath`.
+class TRecordingPrompts : public TUiPrompts {
+public:
+    TRecordingPrompts() { SetUiPrompts(this); }
+    ~TRecordingPrompts() override { SetUiPrompts(nullptr); }
+    TRecordingPrompts(const TRecordingPrompts&) = delete;
+    TRecordingPrompts& operator=(const TRecordingPrompts&) = delete;
+
+    void Message(QWidget*, TMessageKind kind, const QString&, const QString& text) override {
+        Messages.push_back({kind, text});
+    }
+    bool Confirm(QWidget*, const QString&, const QString& text) override {
+        Questions.push_back(text);
+        return Answer;
+    }
+    QString ClipboardText() override { return {}; }
+    QString ChooseFolder(QWidget*, const QString&, const QString&) override { return PickedPath; }
+    QString ChooseFile(QWidget*, const QString&, const QString&, const QString&) override {
+        return PickedPath;
+    }
+    bool InputText(QWidget*, const QString&, const QString&, QString& text) override {
+        if (InputAnswer.isNull()) return false;
+        text = InputAnswer;
+        return true;
+    }
+
+    bool Answer = true;
+    QString InputAnswer;
+    QString PickedPath;
+    std::vector<TShownMessage> Messages;
+    std::vector<QString> Questions;
+};
+
+// A named child control of a window; fails the test when there is none.
+template <typename TControl>
+TControl* Control(const QWidget& window, const char* name) {
+    auto* control = window.findChild<TControl*>(name);
+    if (control == nullptr) throw std::logic_error(std::string("no control ") + name);
+    return control;
+}
+
+}  // namespace egaiss::test
