@@ -26,7 +26,7 @@ void TAgent::StartJob(TWork work) {
     FOptions.StartThread([jobs = FJobs, work = std::move(work)]() mutable { jobs->JobFinished(work()); });
 }
 
-TAgent::TAgent(TAgentServices& services, TAgentWindow* window, TAgentOptions options)
+TAgent::TAgent(TAgentServices services, TAgentWindow* window, TAgentOptions options)
     : FServices(services), FWindow(window), FOptions(std::move(options)), FJobs(std::make_shared<TJobTracker>(this)) {
     if (!FOptions.StartThread) FOptions.StartThread = StartDetachedThread;
     FTimerSync.setInterval(1000);
@@ -42,17 +42,17 @@ TAgent::TAgent(TAgentServices& services, TAgentWindow* window, TAgentOptions opt
 TAgent::~TAgent() { FJobs->Detach(); }
 
 void TAgent::Start() {
-    FCfg = FServices.LoadConfig();
+    FCfg = FServices.Settings.LoadConfig();
     LoadScalesSettings();
     FWasConfigured = FCfg.IsComplete();
-    FServices.ApplyAutostart(FCfg);
+    FServices.Settings.ApplyAutostart(FCfg);
     LogInfo(std::string("Agent started v") + AgentVersion);
     LogEnvironment();
 
     try {
         LogStep("Startup.EnsureConfig");
         EnsureConfig();
-        FCfg = FServices.LoadConfig();
+        FCfg = FServices.Settings.LoadConfig();
         LoadScalesSettings();
         ApplySyncInterval();
         ApplyScalesTimer();
@@ -75,7 +75,7 @@ void TAgent::Start() {
 
     LogStep("Startup.self_update");
     try {
-        if (FServices.CheckForUpdate(FCfg)) {
+        if (FServices.Update.CheckForUpdate(FCfg)) {
             // The process ends now: no timer may start another job.
             FTimerScales.stop();
             emit ExitRequested();
@@ -94,13 +94,14 @@ void TAgent::Start() {
     }
 }
 
-void TAgent::EnsureConfig() {
-    if (FCfg.IsComplete()) return;
+bool TAgent::EnsureConfig() {
+    if (FCfg.IsComplete()) return true;
     if (FWindow != nullptr && FWindow->EditConfig(FCfg)) {
-        FCfg = FServices.LoadConfig();
+        FCfg = FServices.Settings.LoadConfig();
     } else {
         LogInfo("EGAIS setup skipped (scales-only mode)");
     }
+    return FCfg.IsComplete();
 }
 
 void TAgent::ApplySyncInterval() {
@@ -123,8 +124,10 @@ void TAgent::SetSyncPaused(bool paused) {
     if (paused || FCfg.IsComplete()) EnableSyncTimers(!paused);
 }
 
+void TAgent::ReloadConfig() { FCfg = FServices.Settings.LoadConfig(); }
+
 void TAgent::SettingsSaved() {
-    FCfg = FServices.LoadConfig();
+    ReloadConfig();
     ApplySyncInterval();
     if (FCfg.IsComplete()) {
         EnableSyncTimers(true);
@@ -143,13 +146,13 @@ void TAgent::DoSyncAsync() {
     if (!FCfg.IsComplete() || *FSyncPaused || FSyncBusy) return;
     FSyncBusy = true;
     // The thread gets copies and shared flags only: it may outlive the agent.
-    StartJob([this, services = &FServices, paused = FSyncPaused, cfg = FCfg]() -> std::function<void()> {
+    StartJob([this, sync = &FServices.Sync, paused = FSyncPaused, cfg = FCfg]() -> std::function<void()> {
         // The pause may have come between the tick and this thread's start.
         if (*paused) return [this] { FSyncBusy = false; };
         TSyncOutcome outcome;
         try {
             LogStep("Sync.thread_enter");
-            outcome = services->RunSync(cfg);
+            outcome = sync->RunSync(cfg);
             LogStep("Sync.thread_leave", std::string(outcome.OK ? "True" : "False") + " " + outcome.Msg);
         } catch (const std::exception& error) {
             outcome = {false, error.what()};
@@ -160,12 +163,12 @@ void TAgent::DoSyncAsync() {
 }
 
 void TAgent::LoadScalesSettings() {
-    FScalesCfg = FServices.LoadScalesConfig();
+    FScalesCfg = FServices.Scales.LoadScalesConfig();
     const bool hadMac = !TrimControl(FScalesCfg.MacAddr).empty();
-    FServices.EnsureMacAddr(FScalesCfg);
+    FServices.Scales.EnsureMacAddr(FScalesCfg);
     if (hadMac || TrimControl(FScalesCfg.MacAddr).empty()) return;
     try {
-        FServices.SaveScalesConfig(FScalesCfg);
+        FServices.Scales.SaveScalesConfig(FScalesCfg);
     } catch (const std::exception&) {
         // The address is detected again at the next start; nothing else depends on it.
     }
@@ -191,10 +194,10 @@ void TAgent::ScalesSettingsSaved(int brand) {
 void TAgent::DoScalesPollAsync() {
     if (FScalesBusy || !AnyBrandActive(FScalesCfg)) return;
     FScalesBusy = true;
-    StartJob([this, services = &FServices, cfg = FScalesCfg]() -> std::function<void()> {
+    StartJob([this, scales = &FServices.Scales, cfg = FScalesCfg]() -> std::function<void()> {
         try {
             TVesiLoadResult result;
-            if (services->PollScales(cfg, result)) {
+            if (scales->PollScales(cfg, result)) {
                 LogInfo("Scales auto-poll OK: " + result.Message);
             } else if (!result.FileName.empty() && !result.Message.empty()) {
                 LogError("Scales auto-poll: " + result.Message);
@@ -222,9 +225,9 @@ void TAgent::DoDiagnosisPingAsync() {
     if (!FCfg.IsComplete() || *FSyncPaused || FDiagnosisBusy) return;
     FDiagnosisBusy = true;
     const std::string lastError = FStatus.StatusOK ? std::string() : FStatus.StatusText;
-    StartJob([this, services = &FServices, cfg = FCfg, lastError]() -> std::function<void()> {
+    StartJob([this, server = &FServices.Server, cfg = FCfg, lastError]() -> std::function<void()> {
         try {
-            const TDiagnosisReport report = services->DiagnosisPing(cfg, lastError);
+            const TDiagnosisReport report = server->DiagnosisPing(cfg, lastError);
             if (!report.FsrarId.empty()) {
                 LogInfo("Diagnosis FSRAR_ID=" + report.FsrarId);
             } else if (!report.ErrorText.empty()) {
@@ -238,15 +241,24 @@ void TAgent::DoDiagnosisPingAsync() {
 }
 
 void TAgent::PollCommand() {
-    if (!FCfg.IsComplete() || *FSyncPaused || FSyncBusy) return;
-    try {
-        if (FServices.PollSyncCommand(FCfg)) {
-            LogInfo("Sync requested from server");
-            DoSyncAsync();
+    if (!FCfg.IsComplete() || *FSyncPaused || FSyncBusy || FCommandBusy) return;
+    FCommandBusy = true;
+    StartJob([this, server = &FServices.Server, cfg = FCfg]() -> std::function<void()> {
+        bool syncAsked = false;
+        try {
+            syncAsked = server->PollSyncCommand(cfg);
+        } catch (const std::exception& error) {
+            LogError(std::string("Server: ") + error.what());
         }
-    } catch (const std::exception& error) {
-        LogError(std::string("Server: ") + error.what());
-    }
+        return [this, syncAsked] { FinishCommandPoll(syncAsked); };
+    });
+}
+
+void TAgent::FinishCommandPoll(bool syncAsked) {
+    FCommandBusy = false;
+    if (!syncAsked) return;
+    LogInfo("Sync requested from server");
+    DoSyncAsync();
 }
 
 void TAgent::UpdateTray() {

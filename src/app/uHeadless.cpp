@@ -35,12 +35,15 @@ int RunHeadlessAgent(int argc, char** argv, bool noUpdate) {
     });
 
     TRealAgentServices services(!noUpdate);
-    TAgent agent(services);
+    TAgent agent(services.All());
     QObject::connect(&agent, &TAgent::ExitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     QTimer::singleShot(0, &agent, &TAgent::Start);
     app.exec();
+    return EndAgentProcess(agent, JobGracePeriod);
+}
 
-    if (!agent.WaitForJobs(JobGracePeriod)) {
+int EndAgentProcess(TAgent& agent, std::chrono::milliseconds grace) {
+    if (!agent.WaitForJobs(grace)) {
         LogInfo("Agent stopped with a job still running");
         // The job's thread still uses the log and the clients; end without running destructors.
         std::_Exit(ExitOk);

@@ -7,13 +7,13 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
 
 #include "agent/uJobTracker.h"
+#include "gui/uFormCommon.h"
 #include "gui/uReportList.h"
 #include "gui/uUiPrompts.h"
 
@@ -48,6 +48,14 @@ std::string TitleOrEmpty(const TJsonValue& component) {
 }
 
 }  // namespace
+
+TSyncPauser SyncPauserOf(QWidget* window) {
+    for (QWidget* each = window; each != nullptr; each = each->parentWidget()) {
+        if (auto* control = dynamic_cast<TSyncPauseControl*>(each))
+            return [control](bool paused) { control->SetSyncPaused(paused); };
+    }
+    return {};
+}
 
 TfrmBootstrap::TfrmBootstrap(const TEgaissConfig& cfg, TInstallOptions options, QWidget* parent)
     : QDialog(parent), FCfg(cfg), FRunCheck(options.RunCheck), FJobs(std::make_shared<TJobTracker>(this)) {
@@ -84,8 +92,7 @@ void TfrmBootstrap::BuildControls() {
     QFont windowFont("Segoe UI");
     windowFont.setPixelSize(12);
     setFont(windowFont);
-    setFixedSize(720, 440);
-
+    PlaceFixedCentred(*this, 720, 440);
     lblHint = new QLabel(
         "Check PC readiness for UTM. If something is missing, download packages and run installers.", this);
     lblHint->setWordWrap(true);
@@ -148,7 +155,6 @@ void TfrmBootstrap::BuildControls() {
                                                                  {lblProgress, "lblProgress"},
                                                                  {pbChecks, "pbChecks"}})
         control->setObjectName(name);
-    if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
 }
 
 void TfrmBootstrap::ShowManifestText() {
@@ -216,7 +222,7 @@ void TfrmBootstrap::RunChecks(bool force) {
             LogBootstrap("Manifest loaded from cache: " + FManifest.SourceURL());
         } else {
             LogBootstrapError("Manifest load failed");
-            UiPrompts().Message(this, TMessageKind::mkError, windowTitle(),
+            UiPrompts().Message(this, TMessageKind::mkError, AppTitle(),
                                 "Failed to load egaiss-bootstrap.json");
             EndProgress();
             return;
@@ -237,7 +243,7 @@ void TfrmBootstrap::RunChecks(bool force) {
         }
     } catch (const std::exception& error) {
         LogBootstrapError("Checks failed: " + std::string(error.what()));
-        UiPrompts().Message(this, TMessageKind::mkError, windowTitle(), Ui(error.what()));
+        UiPrompts().Message(this, TMessageKind::mkError, AppTitle(), Ui(error.what()));
     }
     EndProgress();
 }
@@ -332,7 +338,7 @@ void TfrmBootstrap::btnInstallClick() {
     if (component == nullptr) return;
     const std::string title = TitleOrEmpty(*component);
     if (!UiPrompts().Confirm(
-            this, windowTitle(),
+            this, AppTitle(),
             Ui("Download and install \"" + title + "\"?\r\nAdministrator rights may be required.")))
         return;
     LogBootstrap("User confirmed install: " + title);
@@ -343,7 +349,7 @@ void TfrmBootstrap::btnInstallClick() {
         if (FSelectedIndex >= 0) {
             const int index = FRows[static_cast<std::size_t>(FSelectedIndex)].Index;
             if (silent) {
-                UiPrompts().Message(this, TMessageKind::mkInformation, windowTitle(),
+                UiPrompts().Message(this, TMessageKind::mkInformation, AppTitle(),
                                     "Installer started. After it finishes click \"Recheck\".");
             } else {
                 RecheckRow(index);
@@ -351,20 +357,20 @@ void TfrmBootstrap::btnInstallClick() {
         }
     } catch (const std::exception& error) {
         LogBootstrapError("Install failed: " + title + " - " + error.what());
-        UiPrompts().Message(this, TMessageKind::mkError, windowTitle(), Ui(error.what()));
+        UiPrompts().Message(this, TMessageKind::mkError, AppTitle(), Ui(error.what()));
     }
     SetBusyCursor(false);
 }
 
 void TfrmBootstrap::btnInstallAllClick() {
     if (FInstaller->InstallAllBusy()) {
-        UiPrompts().Message(this, TMessageKind::mkInformation, windowTitle(),
+        UiPrompts().Message(this, TMessageKind::mkInformation, AppTitle(),
                             "Install already running. Please wait.");
         return;
     }
     const std::vector<int> indices = CollectInstallIndices(FRows, Components());
     if (indices.empty()) {
-        UiPrompts().Message(this, TMessageKind::mkInformation, windowTitle(), "Nothing to install.");
+        UiPrompts().Message(this, TMessageKind::mkInformation, AppTitle(), "Nothing to install.");
         return;
     }
     std::string list;
@@ -375,7 +381,7 @@ void TfrmBootstrap::btnInstallAllClick() {
     const std::string question =
         "Download and install all items?\r\n\r\n" + list +
         "\r\n\r\nAdministrator rights may be required. Follow installer prompts.\r\n\r\n" + mode;
-    if (!UiPrompts().Confirm(this, windowTitle(), Ui(question))) return;
+    if (!UiPrompts().Confirm(this, AppTitle(), Ui(question))) return;
     FInstaller->InstallAllAsync(indices);
     SetBusyCursor(true);
 }
@@ -401,7 +407,7 @@ void TfrmBootstrap::InstallAllFinished(const std::string& errMsg) {
 void TfrmBootstrap::btnCloseClick() {
     if (FInstaller->InstallAllBusy()) {
         if (!UiPrompts().Confirm(
-                this, windowTitle(),
+                this, AppTitle(),
                 Ui("Install is running. Cancel?\r\nCurrent installer window will stay open.")))
             return;
         FInstaller->CancelInstall();

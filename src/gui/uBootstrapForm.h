@@ -25,6 +25,19 @@ class TJobTracker;
 // Pauses (true) and resumes (false) the agent's sync while the window is open.
 using TSyncPauser = std::function<void(bool paused)>;
 
+// A window that pauses the agent's sync: the main window. Dialogs it opens find it among their
+// parents, so that the preparation window they open pauses sync too.
+class TSyncPauseControl {
+public:
+    virtual void SetSyncPaused(bool paused) = 0;
+
+protected:
+    ~TSyncPauseControl() = default;
+};
+
+// The pauser of the first of `window` and its parents that is a TSyncPauseControl; empty when none is.
+TSyncPauser SyncPauserOf(QWidget* window);
+
 class TfrmBootstrap : public QDialog, private TBootstrapWindow {
     Q_OBJECT
 

@@ -12,10 +12,10 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "gui/uFormCommon.h"
 #include "gui/uReportList.h"
 #include "gui/uUiPrompts.h"
 
@@ -53,7 +53,7 @@ TfrmScales::~TfrmScales() {
 
 bool TfrmScales::EditScales(int brand, TScalesConfig& cfg, QWidget* parent) {
     if (!IsBrandSupported(brand)) {
-        UiPrompts().Message(parent, TMessageKind::mkInformation, QCoreApplication::applicationName(),
+        UiPrompts().Message(parent, TMessageKind::mkInformation, AppTitle(),
                             Ui(ScaleBrandTitle(brand) + ": протокол будет в следующих версиях."));
         return false;
     }
@@ -64,7 +64,7 @@ bool TfrmScales::EditScales(int brand, TScalesConfig& cfg, QWidget* parent) {
 }
 
 void TfrmScales::BuildControls() {
-    setFixedSize(520, 480);
+    PlaceFixedCentred(*this, 520, 480);
     lblHint = new QLabel(this);
     lblHint->setWordWrap(true);
     chkEnabled = new QCheckBox(this);
@@ -158,7 +158,6 @@ void TfrmScales::BuildControls() {
              {btnRemove, "btnRemove"},     {btnLoadNow, "btnLoadNow"},
              {btnSave, "btnSave"},         {btnCancel, "btnCancel"}})
         control->setObjectName(name);
-    if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
 }
 
 void TfrmScales::ShowBrandSettings() {
@@ -248,13 +247,13 @@ void TfrmScales::btnLoadNowClick() {
     const TScalesNotice notice = FEditor->LoadNow(FormValues());
     const TMessageKind kind =
         notice.Kind == TScalesNoticeKind::snkWarning ? TMessageKind::mkWarning : TMessageKind::mkInformation;
-    UiPrompts().Message(this, kind, windowTitle(), Ui(notice.Text));
+    UiPrompts().Message(this, kind, AppTitle(), Ui(notice.Text));
 }
 
 void TfrmScales::btnSaveClick() {
     const std::string warning = FEditor->Save(FormValues());
     if (!warning.empty()) {
-        UiPrompts().Message(this, TMessageKind::mkWarning, windowTitle(), Ui(warning));
+        UiPrompts().Message(this, TMessageKind::mkWarning, AppTitle(), Ui(warning));
         return;
     }
     accept();

@@ -186,11 +186,9 @@ TBootstrapInstaller::TBootstrapInstaller(TBootstrapWindow& window, TEgaissConfig
     : FWindow(window),
       FCfg(std::move(cfg)),
       FPost(std::move(post)),
-      FOptions(std::move(options)),
-      FAlive(std::make_shared<std::atomic<bool>>(true)) {}
+      FOptions(std::move(options)) {}
 
 TBootstrapInstaller::~TBootstrapInstaller() {
-    *FAlive = false;
     FInstallCancel = true;
     KillInstaller();
     if (FWorker.joinable()) FWorker.join();
@@ -214,13 +212,10 @@ TEnvCheckResult TBootstrapInstaller::RunAction(const TJsonValue& installBlock) c
 }
 
 void TBootstrapInstaller::Post(std::function<void()> step) {
-    auto guarded = [alive = FAlive, step = std::move(step)] {
-        if (*alive) step();
-    };
     if (FPost) {
-        FPost(std::move(guarded));
+        FPost(std::move(step));
     } else {
-        guarded();
+        step();
     }
 }
 

@@ -53,7 +53,8 @@ bool IsActionInstall(const TJsonValue& installBlock);
 // The data folder's "install" folder, with a trailing separator.
 std::string InstallFolder();
 
-// Runs a step on the main thread, later and in the order posted.
+// Runs a step on the main thread, later and in the order posted, and drops it once the receiver
+// that owns the installer is gone (the windows pass their TJobTracker's Post).
 using TMainThreadPoster = std::function<void(std::function<void()> step)>;
 
 struct TInstallOptions {
@@ -74,7 +75,7 @@ struct TInstallOptions {
 // The install logic of one opening of the preparation window. Single installs run on the caller's
 // (main) thread; install-all runs on a worker thread owned by this object, which reaches the window
 // only through posted steps. Destroying the object cancels install-all, ends a tracked installer and
-// waits for the worker; steps posted before that do nothing when they run afterwards.
+// waits for the worker; its owner stops the poster first, so that no step of it runs afterwards.
 class TBootstrapInstaller {
 public:
     TBootstrapInstaller(TBootstrapWindow& window, TEgaissConfig cfg, TMainThreadPoster post,
@@ -127,8 +128,6 @@ private:
     TMainThreadPoster FPost;
     const TInstallOptions FOptions;
 
-    // Shared by every posted step; cleared on destruction so that late steps do nothing.
-    std::shared_ptr<std::atomic<bool>> FAlive;
     std::atomic<bool> FInstallCancel{false};
     std::atomic<bool> FInstallAllBusy{false};
     // The installer being waited for. The worker waits on its own reference while the main thread

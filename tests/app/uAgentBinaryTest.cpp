@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "support/uChildProcess.h"
+#include "core/uVersion.h"
 #include "support/uFakeHttpServer.h"
 #include "support/uTestDirs.h"
 
@@ -63,7 +64,7 @@ protected:
 };
 
 TEST_F(AgentBinaryTest, VersionHelpAndBadArguments) {
-    EXPECT_EQ(Run({"--version"}).Output, "0.4.3\n");
+    EXPECT_EQ(Run({"--version"}).Output, std::string(AgentVersion) + "\n");
     const auto help = Run({"--help"});
     EXPECT_EQ(help.ExitCode, 0);
     for (const char* word : {"--headless", "sync", "diagnose", "config", "-noupdate"}) {
@@ -132,9 +133,10 @@ TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {
     ASSERT_TRUE(code.has_value());
     EXPECT_EQ(*code, 0);
     const std::string log = Log();
-    for (const char* line : {"[INFO] Agent started v0.4.3", "[INFO] Update skipped (--noupdate)",
-                             "[STEP] Startup.first_sync", "[INFO] Diagnosis FSRAR_ID=030000123456",
-                             "[INFO] Agent stopping (signal)", "[INFO] Agent stopped"}) {
+    for (const std::string& line : std::vector<std::string>{
+             std::string("[INFO] Agent started v") + AgentVersion, "[INFO] Update skipped (--noupdate)",
+             "[STEP] Startup.first_sync", "[INFO] Diagnosis FSRAR_ID=030000123456", "[INFO] Agent stopping (signal)",
+             "[INFO] Agent stopped"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
     }
 }

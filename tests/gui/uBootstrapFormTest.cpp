@@ -15,6 +15,7 @@
 #include "gui/uBootstrapForm.h"
 #include "platform/uPath.h"
 #include "platform/uSha256.h"
+#include "support/uFakeAgentServices.h"
 #include "support/uSimProcess.h"
 #include "support/uTestDirs.h"
 #include "uWindowsTestSupport.h"
@@ -24,12 +25,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Control;
-using test::WaitForEvents;
+using test::ProcessEventsUntil;
 
 class BootstrapFormTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::EnsureApplication();
         FSim = std::make_unique<test::TSimProcess>(
             EGAISS_SIM_EXE, "server", std::vector<std::string>{"--download-dir", FDownloads.Path()});
         FCfg.ServerURL = FSim->ServerURL();
@@ -75,7 +75,7 @@ protected:
         auto window = std::make_unique<TfrmBootstrap>(FCfg, std::move(options));
         FWindow = window.get();
         window->show();
-        EXPECT_TRUE(WaitForEvents([&] { return Idle(); }));
+        EXPECT_TRUE(ProcessEventsUntil([&] { return Idle(); }, 20000));
         return window;
     }
 
@@ -125,7 +125,8 @@ TEST_F(BootstrapFormTest, InstallAllRunsInOrderAndChecksAgain) {
     ASSERT_EQ(FPrompts.Questions.size(), 1u);
     EXPECT_TRUE(FPrompts.Questions[0].contains("\n\n1. Beta\n2. Alpha\n"));
     EXPECT_TRUE(FPrompts.Questions[0].endsWith("Mode: interactive install - confirm each dialog."));
-    ASSERT_TRUE(WaitForEvents([&] { return Idle() && Cell(0, 1).isEmpty() && Cell(1, 1).isEmpty(); }));
+    ASSERT_TRUE(
+        ProcessEventsUntil([&] { return Idle() && Cell(0, 1).isEmpty() && Cell(1, 1).isEmpty(); }, 20000));
     EXPECT_EQ(InstalledOrder(), "beta\nalpha\n");
     EXPECT_FALSE(Enabled("btnInstallAll"));
 }
@@ -135,7 +136,7 @@ TEST_F(BootstrapFormTest, AFailedInstallShowsItsErrorInTheProgressLabel) {
     test::WriteFileText(FDownloads.File("beta.sh"), "#!/bin/sh\n");
     const auto window = OpenWindow();
     Control<QPushButton>(*window, "btnInstallAll")->click();
-    ASSERT_TRUE(WaitForEvents([&] { return Idle(); }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Idle(); }, 20000));
 
     const QLabel* progress = Control<QLabel>(*window, "lblProgress");
     EXPECT_TRUE(progress->isVisible());

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "gui/uScalesForm.h"
+#include "support/uFakeAgentServices.h"
 #include "support/uSimScaleProcess.h"
 #include "support/uTestDirs.h"
 #include "uWindowsTestSupport.h"
@@ -20,7 +21,7 @@ namespace egaiss {
 namespace {
 
 using test::Control;
-using test::WaitForEvents;
+using test::ProcessEventsUntil;
 
 constexpr std::uint32_t Lo(std::uint8_t last) {
     return 0x7F000000u | last;
@@ -28,8 +29,6 @@ constexpr std::uint32_t Lo(std::uint8_t last) {
 
 class ScalesFormTest : public ::testing::Test {
 protected:
-    void SetUp() override { test::EnsureApplication(); }
-
     // Two scales on one port of 127.0.0.42 and .43; the search probes 127.0.0.40/29 only.
     void StartScales() {
         FFirst = std::make_unique<test::TSimScaleProcess>(EGAISS_SIM_EXE, FDir, "127.0.0.42", 0, "111");
@@ -80,7 +79,7 @@ TEST_F(ScalesFormTest, SearchFillsTheSerialOfAKnownScaleAndAddsANewOneEnabled) {
     Control<QPushButton>(*dialog, "btnFind")->click();
     EXPECT_EQ(SearchText(*dialog), "Поиск Масса-К в сети...");
     EXPECT_TRUE(Control<QPushButton>(*dialog, "btnStopFind")->isEnabled());
-    ASSERT_TRUE(WaitForEvents([&] { return SearchEnded(*dialog); }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return SearchEnded(*dialog); }, 20000));
 
     EXPECT_EQ(SearchText(*dialog), "Найдено: 2");
     ASSERT_EQ(Control<QTreeWidget>(*dialog, "lvScales")->topLevelItemCount(), 2);
@@ -98,23 +97,24 @@ TEST_F(ScalesFormTest, StopAndClosingEndTheSearchKeepingWhatItFound) {
     StartScales();
     auto dialog = Dialog({}, Search(INT_MAX / 2));
     Control<QPushButton>(*dialog, "btnFind")->click();
-    ASSERT_TRUE(WaitForEvents([&] { return SearchText(*dialog) == "Поиск: listen  (найдено: 2)"; }))
+    ASSERT_TRUE(
+        ProcessEventsUntil([&] { return SearchText(*dialog) == "Поиск: listen  (найдено: 2)"; }, 20000))
         << SearchText(*dialog).toStdString();
 
     // Closing is refused while the search runs, and stops it.
     EXPECT_FALSE(dialog->close());
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(SearchText(*dialog), "Остановка поиска...");
-    ASSERT_TRUE(WaitForEvents([&] { return SearchEnded(*dialog); }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return SearchEnded(*dialog); }, 20000));
     EXPECT_EQ(SearchText(*dialog), "Поиск прерван. Найдено: 2");
     EXPECT_EQ(Control<QTreeWidget>(*dialog, "lvScales")->topLevelItemCount(), 2);
 
     Control<QPushButton>(*dialog, "btnFind")->click();
-    ASSERT_TRUE(WaitForEvents([&] { return SearchText(*dialog).startsWith("Поиск: listen"); }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return SearchText(*dialog).startsWith("Поиск: listen"); }, 20000));
     Control<QPushButton>(*dialog, "btnStopFind")->click();
     EXPECT_EQ(SearchText(*dialog), "Остановка...");
     EXPECT_FALSE(Control<QPushButton>(*dialog, "btnStopFind")->isEnabled());
-    ASSERT_TRUE(WaitForEvents([&] { return SearchEnded(*dialog); }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return SearchEnded(*dialog); }, 20000));
     EXPECT_EQ(SearchText(*dialog), "Поиск прерван. Найдено: 2");
     EXPECT_EQ(Control<QTreeWidget>(*dialog, "lvScales")->topLevelItemCount(), 2);  // merged, not doubled
 

@@ -1,10 +1,7 @@
 #pragma once
-// What the window tests share: one QApplication (offscreen unless the run chose a platform),
-// prompts answered by the test and recorded, and waiting for the event loop to reach a state.
+// Prompts answered by the window tests and recorded.
 #include <QString>
 #include <QWidget>
-#include <chrono>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,13 +9,6 @@
 #include "gui/uUiPrompts.h"
 
 namespace egaiss::test {
-
-// Created on first use and kept for the whole test program.
-void EnsureApplication();
-
-// Processes events until `condition` holds; false when it still fails after `timeout`.
-bool WaitForEvents(const std::function<bool()>& condition,
-                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 struct TShownMessage {
     TMessageKind Kind;

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "core/uEgaissLog.h"
+#include "core/uVersion.h"
 #include "support/uFakeHttpServer.h"
 #include "support/uTestDirs.h"
 #include "sync/uSyncWorker.h"
@@ -139,7 +140,8 @@ TEST_F(SyncCycleTest, EmptyUtmAndOutboxFinishWithACompletedPing) {
     EXPECT_EQ(Count("[INFO] Sync OK in=0 out=0"), 1u);
     EXPECT_EQ(Count("[STEP] Sync.end | Sync finished"), 1u);
     ASSERT_EQ(FPings.size(), 1u);
-    EXPECT_EQ(FPings[0], "{\"version\":\"0.4.3\",\"sync_completed\":true,\"error_only\":true,\"last_error\":\"\"}");
+    EXPECT_EQ(FPings[0], std::string("{\"version\":\"") + AgentVersion +
+                             "\",\"sync_completed\":true,\"error_only\":true,\"last_error\":\"\"}");
 }
 
 TEST_F(SyncCycleTest, UtmDownGivesOnePingOneErrorLineAndNothingElse) {
