@@ -14,7 +14,9 @@ namespace egaiss {
 
 namespace {
 
-void StartDetachedThread(std::function<void()> body) { std::thread(std::move(body)).detach(); }
+void StartDetachedThread(std::function<void()> body) {
+    std::thread(std::move(body)).detach();
+}
 
 }  // namespace
 
@@ -27,7 +29,10 @@ void TAgent::StartJob(TWork work) {
 }
 
 TAgent::TAgent(TAgentServices services, TAgentWindow* window, TAgentOptions options)
-    : FServices(services), FWindow(window), FOptions(std::move(options)), FJobs(std::make_shared<TJobTracker>(this)) {
+    : FServices(services),
+      FWindow(window),
+      FOptions(std::move(options)),
+      FJobs(std::make_shared<TJobTracker>(this)) {
     if (!FOptions.StartThread) FOptions.StartThread = StartDetachedThread;
     FTimerSync.setInterval(1000);
     FTimerCommand.setInterval(PingSeconds * FOptions.MillisPerSecond);
@@ -39,7 +44,9 @@ TAgent::TAgent(TAgentServices services, TAgentWindow* window, TAgentOptions opti
     connect(&FTimerScales, &QTimer::timeout, this, &TAgent::DoScalesPollAsync);
 }
 
-TAgent::~TAgent() { FJobs->Detach(); }
+TAgent::~TAgent() {
+    FJobs->Detach();
+}
 
 void TAgent::Start() {
     FCfg = FServices.Settings.LoadConfig();
@@ -89,8 +96,10 @@ void TAgent::Start() {
     DoSyncAsync();
     DoDiagnosisPingAsync();
     if (FWindow != nullptr) {
-        if (FWasConfigured) FWindow->HideToTray();
-        else FWindow->ShowMainWindow();
+        if (FWasConfigured)
+            FWindow->HideToTray();
+        else
+            FWindow->ShowMainWindow();
     }
 }
 
@@ -114,8 +123,10 @@ void TAgent::EnableSyncTimers(bool enabled) {
     // The command timer starts first: with equal intervals it then ticks before the sync timer,
     // so the server is asked while no sync runs.
     for (QTimer* timer : {&FTimerCommand, &FTimerSync, &FTimerPing}) {
-        if (enabled) timer->start();
-        else timer->stop();
+        if (enabled)
+            timer->start();
+        else
+            timer->stop();
     }
 }
 
@@ -124,7 +135,9 @@ void TAgent::SetSyncPaused(bool paused) {
     if (paused || FCfg.IsComplete()) EnableSyncTimers(!paused);
 }
 
-void TAgent::ReloadConfig() { FCfg = FServices.Settings.LoadConfig(); }
+void TAgent::ReloadConfig() {
+    FCfg = FServices.Settings.LoadConfig();
+}
 
 void TAgent::SettingsSaved() {
     ReloadConfig();
@@ -270,6 +283,8 @@ void TAgent::RefreshLogIfShown() {
     if (FWindow != nullptr && FWindow->IsShown()) FWindow->RefreshLog();
 }
 
-bool TAgent::WaitForJobs(std::chrono::milliseconds timeout) { return FJobs->WaitIdle(timeout); }
+bool TAgent::WaitForJobs(std::chrono::milliseconds timeout) {
+    return FJobs->WaitIdle(timeout);
+}
 
 }  // namespace egaiss

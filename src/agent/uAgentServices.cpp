@@ -8,9 +8,13 @@
 
 namespace egaiss {
 
-TEgaissConfig TConfigFileSettings::LoadConfig() { return egaiss::LoadConfig(); }
+TEgaissConfig TConfigFileSettings::LoadConfig() {
+    return egaiss::LoadConfig();
+}
 
-void TConfigFileSettings::ApplyAutostart(const TEgaissConfig& cfg) { egaiss::ApplyAutostart(cfg); }
+void TConfigFileSettings::ApplyAutostart(const TEgaissConfig& cfg) {
+    egaiss::ApplyAutostart(cfg);
+}
 
 TSyncOutcome TSyncCycleService::RunSync(const TEgaissConfig& cfg) {
     TSyncOutcome outcome;
@@ -38,11 +42,17 @@ bool TSelfUpdateService::CheckForUpdate(const TEgaissConfig& cfg) {
     return egaiss::CheckForUpdate(cfg, environment);
 }
 
-TScalesConfig TScalesFolderService::LoadScalesConfig() { return egaiss::LoadScalesConfig(); }
+TScalesConfig TScalesFolderService::LoadScalesConfig() {
+    return egaiss::LoadScalesConfig();
+}
 
-std::string TScalesFolderService::EnsureMacAddr(TScalesConfig& cfg) { return egaiss::EnsureMacAddr(cfg); }
+std::string TScalesFolderService::EnsureMacAddr(TScalesConfig& cfg) {
+    return egaiss::EnsureMacAddr(cfg);
+}
 
-void TScalesFolderService::SaveScalesConfig(const TScalesConfig& cfg) { egaiss::SaveScalesConfig(cfg); }
+void TScalesFolderService::SaveScalesConfig(const TScalesConfig& cfg) {
+    egaiss::SaveScalesConfig(cfg);
+}
 
 bool TScalesFolderService::PollScales(const TScalesConfig& cfg, TVesiLoadResult& result) {
     return PollScalesFolders(cfg, false, result);

@@ -25,7 +25,8 @@ struct TCommandLine {
     TRunMode Mode = TRunMode::rmTray;
     bool NoUpdate = false;
     std::string Error;  // why the arguments are invalid
-    // The arguments after a command that takes arguments of its own (scales-find, prepare-install).
+    // The arguments after a command that takes arguments of its own (scales-find, config,
+    // prepare-install).
     std::vector<std::string> CommandArgs;
 };
 

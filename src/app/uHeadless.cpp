@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "agent/uAgent.h"
 #include "app/uCommandLine.h"
 #include "app/uSupportCommands.h"
-#include "agent/uAgent.h"
 #include "core/uEgaissLog.h"
 #include "platform/uShutdownSignal.h"
 
@@ -28,10 +28,13 @@ int RunHeadlessAgent(int argc, char** argv, bool noUpdate) {
         return ExitAlreadyRunning;
     }
     platform::InstallShutdownHandler([&app] {
-        QMetaObject::invokeMethod(&app, [] {
-            LogInfo("Agent stopping (signal)");
-            QCoreApplication::quit();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &app,
+            [] {
+                LogInfo("Agent stopping (signal)");
+                QCoreApplication::quit();
+            },
+            Qt::QueuedConnection);
     });
 
     TRealAgentServices services(!noUpdate);

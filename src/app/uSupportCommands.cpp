@@ -1,5 +1,9 @@
 #include "app/uSupportCommands.h"
 
+#include <rapidjson/document.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+
 #include <atomic>
 #include <charconv>
 #include <ostream>
@@ -7,11 +11,10 @@
 #include "app/uCommandLine.h"
 #include "clients/uUtmApi.h"
 #include "clients/uVelmoraApi.h"
+#include "core/uConfigEdit.h"
 #include "core/uEgaissLog.h"
 #include "platform/uErrors.h"
-#include "platform/uNetAdapters.h"
 #include "platform/uPath.h"
-#include "platform/uSockets.h"
 #include "prepare/uBootstrapInstall.h"
 #include "prepare/uPrepareCheck.h"
 #include "prepare/uPrepareInstall.h"
@@ -32,19 +35,6 @@ bool ParseWholeNumber(const std::string& text, int low, int high, int& value) {
     if (failure != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high)
         return false;
     value = parsed;
-    return true;
-}
-
-// "a.b.c.d/n", or a single address as /32. The subnet's own address is its network address, so
-// that the scan skips no host of it.
-bool ParseSubnet(const std::string& text, TLocalSubnet& subnet) {
-    const auto slash = text.find('/');
-    std::uint32_t address = 0;
-    int prefix = 32;
-    if (!platform::ParseIPv4(text.substr(0, slash), address)) return false;
-    if (slash != std::string::npos && !ParseWholeNumber(text.substr(slash + 1), 0, 32, prefix)) return false;
-    const std::uint32_t mask = platform::TIPv4Prefix{address, prefix}.Mask();
-    subnet = TLocalSubnet::Of(address & mask, mask);
     return true;
 }
 
@@ -94,6 +84,48 @@ bool ParseFindOptions(const std::vector<std::string>& args, TFindOptions& option
     return true;
 }
 
+// Indented, with non-ASCII characters as UTF-8 text instead of \u escapes.
+std::string JsonForPeople(const std::string& json) {
+    rapidjson::Document doc;
+    doc.Parse(json.data(), json.size());
+    if (doc.HasParseError()) return json;
+    rapidjson::StringBuffer buffer;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+    writer.SetIndent(' ', 2);
+    doc.Accept(writer);
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+// Applies "KEY=VALUE" arguments to the draft; the reason of the first refused one, else empty.
+std::string SetDraftValues(TConfigDraft& draft, const std::vector<std::string>& assignments) {
+    for (const std::string& assignment : assignments) {
+        const auto equals = assignment.find('=');
+        if (equals == std::string::npos || equals == 0) return "expected KEY=VALUE, got '" + assignment + "'";
+        std::string refused =
+            SetDraftValue(draft, assignment.substr(0, equals), assignment.substr(equals + 1));
+        if (!refused.empty()) return refused;
+    }
+    return {};
+}
+
+int SetConfigValues(const std::vector<std::string>& assignments, std::ostream& out, std::ostream& err) {
+    try {
+        TConfigDraft draft = LoadConfigDraft();
+        std::string refused = SetDraftValues(draft, assignments);
+        if (refused.empty() && !draft.IsComplete()) refused = MissingFieldsMessage;
+        if (!refused.empty()) {
+            err << "VelmoraEgaissAgent: config --set: " << refused << "\n";
+            return ExitUsage;
+        }
+        out << EffectiveConfigText(SaveConfigDraft(draft));
+        return ExitOk;
+    } catch (const std::exception& error) {
+        LogException("Config command", error);
+        err << "Failed to save settings: " << error.what() << "\n";
+        return ExitFailed;
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<platform::TInstanceLock> LockDataFolder() {
@@ -130,7 +162,7 @@ int RunDiagnoseCommand(std::ostream& out) {
     const TEgaissConfig cfg = LoadConfig();
     TUtmDiagnosis diagnosis;
     TUtmApi(cfg.UtmBaseURL()).FetchDiagnosis(diagnosis);
-    out << UtmDiagnosisJson(diagnosis) << "\n";
+    out << JsonForPeople(UtmDiagnosisJson(diagnosis)) << "\n";
     return diagnosis.OK ? ExitOk : ExitFailed;
 }
 
@@ -144,9 +176,16 @@ std::string EffectiveConfigText(const TEgaissConfig& cfg) {
     return text + "autostart=" + (cfg.AutoStart ? "1" : "0") + "\n";
 }
 
-int RunConfigCommand(std::ostream& out) {
-    out << EffectiveConfigText(LoadConfig());
-    return ExitOk;
+int RunConfigCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        out << EffectiveConfigText(LoadConfig());
+        return ExitOk;
+    }
+    if (args.front() != "--set" || args.size() < 2) {
+        err << "VelmoraEgaissAgent: config: expected --set KEY=VALUE...\n";
+        return ExitUsage;
+    }
+    return SetConfigValues({args.begin() + 1, args.end()}, out, err);
 }
 
 int RunScalesLoadCommand(std::ostream& out) {
@@ -172,12 +211,7 @@ int RunScalesFindCommand(const std::vector<std::string>& args, std::ostream& out
     TMassaDiscoveryParams params;
     params.TimeoutMs = options.TimeoutMs;
     params.Port = options.Port;
-    if (!options.Subnets.empty()) {
-        params.Subnets = options.Subnets;
-        // The search always opens with a limited-broadcast probe; here it goes to the first given
-        // subnet's broadcast instead, so that nothing leaves the subnets the user named.
-        params.LimitedBroadcast = options.Subnets.front().Bcast;
-    }
+    RestrictSearch(params, options.Subnets);
     const std::atomic<bool> cancel{false};
     const std::vector<TMassaDevice> devices = DiscoverMassaScales(params, cancel, {}, {});
     for (const TMassaDevice& device : devices) {

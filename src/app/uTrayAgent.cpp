@@ -56,7 +56,10 @@ int RunTrayAgent(int argc, char** argv, bool noUpdate) {
     TInstanceChannel listener;
     if (!listener.Listen(channel, [&frmMain] { frmMain.ShowMainWindow(); }))
         LogError("Agent window channel: cannot listen on " + channel.toStdString());
-    QObject::connect(&frmMain, &TfrmMain::ExitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&frmMain, &TfrmMain::ExitRequested, &app, [&listener] {
+        listener.Close();
+        QCoreApplication::quit();
+    });
     QTimer::singleShot(0, &frmMain, &TfrmMain::FormCreate);
     app.exec();
     // Running jobs are not waited for.

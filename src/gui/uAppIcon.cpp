@@ -4,7 +4,9 @@
 #include <QPixmap>
 
 // The icons live in a static library's resources, which the linker keeps only when referenced.
-static void InitIconResources() { Q_INIT_RESOURCE(icons); }
+static void InitIconResources() {
+    Q_INIT_RESOURCE(icons);
+}
 
 namespace egaiss {
 namespace {

@@ -23,7 +23,8 @@ qsizetype DroppedLines(const QStringList& shown, const QStringList& next) {
     return -1;
 }
 
-void ReplaceInPlace(QPlainTextEdit& view, qsizetype dropped, const QStringList& shown, const QStringList& next) {
+void ReplaceInPlace(QPlainTextEdit& view, qsizetype dropped, const QStringList& shown,
+                    const QStringList& next) {
     QTextDocument& document = *view.document();
     QScrollBar& scroll = *view.verticalScrollBar();
     const int firstVisibleLine = scroll.value();
@@ -54,13 +55,18 @@ bool ShowLogTail(QPlainTextEdit& view, const QString& text) {
     const QStringList shown = shownText.isEmpty() ? QStringList() : shownText.split('\n');
     const QStringList next = text.split('\n');
     const qsizetype dropped = DroppedLines(shown, next);
-    if (dropped < 0) view.setPlainText(text);
-    else ReplaceInPlace(view, dropped, shown, next);
+    if (dropped < 0)
+        view.setPlainText(text);
+    else
+        ReplaceInPlace(view, dropped, shown, next);
     if (caretAtEnd) {
+        // Only downwards: following the caret sideways would hide the time stamps behind a long line.
+        const int sideways = view.horizontalScrollBar()->value();
         QTextCursor caret = view.textCursor();
         caret.movePosition(QTextCursor::End);
         view.setTextCursor(caret);  // also clears the selection
-        view.ensureCursorVisible();
+        view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
+        view.horizontalScrollBar()->setValue(sideways);
     }
     return true;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Shows the log tail in a text view that the user may be reading: new lines are appended and lines
 // that left the tail are removed in place, so the user's scroll position and selection stay; a
-// caret at the end follows the new lines.
+// caret at the end follows the new lines downwards.
 #include <QString>
 
 class QPlainTextEdit;

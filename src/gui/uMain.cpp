@@ -31,7 +31,9 @@ namespace {
 constexpr int LogTailLines = 300;
 constexpr int LogTimerMs = 2000;
 
-QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+QString Text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
 
 struct TBrandItem {
     const char* Name;  // object name without the menu's prefix
@@ -60,8 +62,8 @@ TMainWindowLinks RealMainWindowLinks() {
 }
 
 TfrmMain::TfrmMain(TAgentServices services, TMainWindowLinks links, TAgentOptions options)
-    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                           Qt::WindowCloseButtonHint),
+    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       FLinks(std::move(links)),
       FAgent(std::make_unique<TAgent>(services, this, std::move(options))) {
     setObjectName(QStringLiteral("frmMain"));
@@ -85,7 +87,8 @@ void TfrmMain::CreateControls() {
     pnlTop->setObjectName(QStringLiteral("pnlTop"));
     FStatusLabel = new QLabel(QStringLiteral("Status: waiting..."), pnlTop);
     FStatusLabel->setObjectName(QStringLiteral("lblStatus"));
-    FStatusLabel->setMinimumWidth(140);
+    // A failed sync's message can be long; it wraps above the buttons instead of being cut.
+    FStatusLabel->setWordWrap(true);
     FStatusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     const auto button = [pnlTop](const char* name, const QString& caption) {
@@ -104,11 +107,14 @@ void TfrmMain::CreateControls() {
     connect(FScalesButton, &QPushButton::clicked, this,
             [this] { FPopupScales->popup(FScalesButton->mapToGlobal(FScalesButton->rect().bottomLeft())); });
 
-    auto* top = new QHBoxLayout(pnlTop);
+    auto* top = new QVBoxLayout(pnlTop);
     top->setContentsMargins(8, 6, 8, 6);
-    top->addWidget(FStatusLabel, 1);
+    top->addWidget(FStatusLabel);
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
     for (QPushButton* each : {btnQueue, FScalesButton, btnSettings, btnMinimize})
-        top->addWidget(each);
+        buttons->addWidget(each);
+    top->addLayout(buttons);
 
     FLogView = new QPlainTextEdit(this);
     FLogView->setObjectName(QStringLiteral("memLog"));
@@ -134,7 +140,8 @@ QMenu* TfrmMain::CreateScalesMenu(QWidget* parent, const char* objectPrefix) {
         const std::string name = std::string(objectPrefix) + item.Name;
         QAction* action = AddItem(*menu, name.c_str(), QString::fromUtf8(item.Caption));
         action->setData(item.Brand);
-        connect(action, &QAction::triggered, this, [this, brand = item.Brand] { mnuScalesBrandClick(brand); });
+        connect(action, &QAction::triggered, this,
+                [this, brand = item.Brand] { mnuScalesBrandClick(brand); });
     }
     return menu;
 }
@@ -142,16 +149,16 @@ QMenu* TfrmMain::CreateScalesMenu(QWidget* parent, const char* objectPrefix) {
 void TfrmMain::CreateTrayMenu() {
     FPopupMenu = new QMenu(this);
     FPopupMenu->setObjectName(QStringLiteral("PopupMenu"));
-    connect(AddItem(*FPopupMenu, "mnuShow", QStringLiteral("Открыть окно программы")), &QAction::triggered, this,
-            &TfrmMain::ShowMainWindow);
+    connect(AddItem(*FPopupMenu, "mnuShow", QStringLiteral("Открыть окно программы")), &QAction::triggered,
+            this, &TfrmMain::ShowMainWindow);
     FStatusItem = AddItem(*FPopupMenu, "mnuStatus", QStringLiteral("Status: waiting..."));
     FStatusItem->setEnabled(false);
     FLastSyncItem = AddItem(*FPopupMenu, "mnuLastSync", QStringLiteral("Last sync: -"));
     FLastSyncItem->setEnabled(false);
     connect(AddItem(*FPopupMenu, "mnuSettings", QStringLiteral("Настройки...")), &QAction::triggered, this,
             &TfrmMain::mnuSettingsClick);
-    connect(AddItem(*FPopupMenu, "mnuQueue", QStringLiteral("Очередь сообщений...")), &QAction::triggered, this,
-            &TfrmMain::mnuQueueClick);
+    connect(AddItem(*FPopupMenu, "mnuQueue", QStringLiteral("Очередь сообщений...")), &QAction::triggered,
+            this, &TfrmMain::mnuQueueClick);
     connect(AddItem(*FPopupMenu, "mnuBootstrap", QStringLiteral("Подготовить компьютер к ЕГАИС...")),
             &QAction::triggered, this, &TfrmMain::mnuBootstrapClick);
     QMenu* scales = CreateScalesMenu(FPopupMenu, "mnuScales");
@@ -184,7 +191,9 @@ void TfrmMain::FormCreate() {
     FAgent->Start();
 }
 
-bool TfrmMain::EditConfig(TEgaissConfig& cfg) { return FLinks.EditConfig(cfg, !cfg.IsComplete(), this); }
+bool TfrmMain::EditConfig(TEgaissConfig& cfg) {
+    return FLinks.EditConfig(cfg, !cfg.IsComplete(), this);
+}
 
 void TfrmMain::StatusChanged() {
     const TAgentStatus& status = FAgent->Status();
@@ -258,7 +267,9 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     HideToTray();
 }
 
-void TfrmMain::mnuExitClick() { AllowCloseAndExit(); }
+void TfrmMain::mnuExitClick() {
+    AllowCloseAndExit();
+}
 
 void TfrmMain::AllowCloseAndExit() {
     FAllowClose = true;

@@ -77,24 +77,23 @@ void TfrmQueue::FormCreate() {
     for (int column = 0; column < 4; ++column)
         lvQueue->setColumnWidth(column, widths[column]);
 
-    const std::pair<QPushButton*, const char*> buttons[] = {
-        {btnRefresh, "Refresh"},
-        {btnClearQueued, "Clear queued"},
-        {btnClearErrors, "Clear errors"},
-        {btnClearBoth, "Clear all"},
-        {btnClose, "Close"},
+    struct TButton {
+        QPushButton* Button;
+        const char* Name;
+        const char* Caption;
     };
+    const TButton buttons[] = {{btnRefresh, "btnRefresh", "Refresh"},
+                               {btnClearQueued, "btnClearQueued", "Clear queued"},
+                               {btnClearErrors, "btnClearErrors", "Clear errors"},
+                               {btnClearBoth, "btnClearBoth", "Clear all"},
+                               {btnClose, "btnClose", "Close"}};
     auto* row = new QHBoxLayout;
-    for (const auto& [button, caption] : buttons) {
+    for (const auto& [button, name, caption] : buttons) {
+        button->setObjectName(name);
         button->setText(QString::fromLatin1(caption));
         button->setAutoDefault(false);
         row->addWidget(button);
     }
-    btnRefresh->setObjectName("btnRefresh");
-    btnClearQueued->setObjectName("btnClearQueued");
-    btnClearErrors->setObjectName("btnClearErrors");
-    btnClearBoth->setObjectName("btnClearBoth");
-    btnClose->setObjectName("btnClose");
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lblSummary);
     layout->addWidget(lvQueue, 1);

@@ -57,7 +57,8 @@ bool TfrmScales::EditScales(int brand, TScalesConfig& cfg, QWidget* parent) {
                             Ui(ScaleBrandTitle(brand) + ": протокол будет в следующих версиях."));
         return false;
     }
-    TfrmScales dialog(brand, cfg, {}, parent);
+    TfrmScales dialog(brand, cfg,
+                      BrandSearchParams(cfg.Brands[static_cast<std::size_t>(brand)].SearchSubnets), parent);
     if (dialog.exec() != QDialog::Accepted) return false;
     cfg = dialog.Config();
     return true;

@@ -19,7 +19,7 @@ class TfrmScales : public QDialog, private TScalesEditorView {
     Q_OBJECT
 
 public:
-    // `search` says where "Найти в сети" looks; by default this computer's subnets.
+    // `search` says where "Найти в сети" looks; EditScales takes it from the brand's settings.
     TfrmScales(int brand, const TScalesConfig& cfg, TMassaDiscoveryParams search = {},
                QWidget* parent = nullptr);
     ~TfrmScales() override;

@@ -17,7 +17,12 @@ namespace {
 
 constexpr int ClientWidth = 584;
 constexpr int ClientHeight = 385;
-constexpr int EdgeMargin = 16;
+// The right edge of the buttons stays 16 pixels from the dialog's edge; the left margin is a little
+// narrower so that the four captions fit in one row with wide fonts too.
+constexpr int RightMargin = 16;
+constexpr int LeftMargin = 12;
+constexpr int ButtonSpacing = 4;
+constexpr int ButtonWidth = 75;
 constexpr int ScalesOnlyButtonWidth = 110;
 
 QPushButton* NewButton(const char* name, const QString& caption, QWidget* parent) {
@@ -60,14 +65,17 @@ void TfrmSetup::FormCreate() {
     // The preparation window comes later; until then the button only shows where it will be.
     btnSave->setDefault(true);
 
+    btnSave->setFixedWidth(ButtonWidth);
+    btnCancel->setFixedWidth(ButtonWidth);
     auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(ButtonSpacing);
     buttons->addWidget(btnPaste);
     buttons->addWidget(btnBootstrap);
     buttons->addStretch();
     buttons->addWidget(btnSave);
     buttons->addWidget(btnCancel);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(EdgeMargin, EdgeMargin / 2, EdgeMargin, EdgeMargin);
+    layout->setContentsMargins(LeftMargin, LeftMargin / 2, RightMargin, LeftMargin);
     layout->addWidget(lblHint);
     layout->addWidget(memConfig, 1);
     layout->addWidget(chkAutostart);

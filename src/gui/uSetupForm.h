@@ -18,7 +18,8 @@ class TfrmSetup : public QDialog {
 public:
     // Modal. cfg is first reloaded from agent.ini. True when the user saved: agent.ini is written,
     // the autostart entry applied and cfg reloaded; false when cancelled (or "scales only") or when
-    // saving failed. firstRun offers running for scales only instead of a plain cancel.
+    // saving failed. firstRun offers running for scales only instead of a plain cancel. Raises
+    // EFileError when agent.ini exists but cannot be read.
     static bool EditConfig(TEgaissConfig& cfg, bool firstRun, QWidget* parent = nullptr);
 
 private:

@@ -27,8 +27,8 @@ public:
     }
 
     bool Confirm(QWidget* parent, const QString& title, const QString& text) override {
-        return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
-               QMessageBox::Yes;
+        return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
     }
 
     QString ClipboardText() override { return QApplication::clipboard()->text(); }
@@ -56,8 +56,12 @@ TUiPrompts* CurrentPrompts = &QtPrompts;
 
 }  // namespace
 
-TUiPrompts& UiPrompts() { return *CurrentPrompts; }
+TUiPrompts& UiPrompts() {
+    return *CurrentPrompts;
+}
 
-void SetUiPrompts(TUiPrompts* prompts) { CurrentPrompts = prompts ? prompts : &QtPrompts; }
+void SetUiPrompts(TUiPrompts* prompts) {
+    CurrentPrompts = prompts ? prompts : &QtPrompts;
+}
 
 }  // namespace egaiss

@@ -183,10 +183,7 @@ std::string InstallFolder() {
 
 TBootstrapInstaller::TBootstrapInstaller(TBootstrapWindow& window, TEgaissConfig cfg, TMainThreadPoster post,
                                          TInstallOptions options)
-    : FWindow(window),
-      FCfg(std::move(cfg)),
-      FPost(std::move(post)),
-      FOptions(std::move(options)) {}
+    : FWindow(window), FCfg(std::move(cfg)), FPost(std::move(post)), FOptions(std::move(options)) {}
 
 TBootstrapInstaller::~TBootstrapInstaller() {
     FInstallCancel = true;

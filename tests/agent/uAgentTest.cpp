@@ -90,9 +90,10 @@ TEST_F(AgentTest, StartWithCompleteSettingsSyncsPingsAndArmsTimers) {
     const std::string log = Log();
     const std::string version = AgentVersion;
     for (const std::string& line :
-         {"[INFO] Agent started v" + version, "[ENV] agent_version=" + version, std::string("[STEP] Startup.EnsureConfig"),
-          std::string("[STEP] Startup.self_update"), std::string("[STEP] Startup.first_sync"),
-          std::string("[STEP] Sync.thread_enter"), std::string("[STEP] Sync.thread_leave | True Sync finished"),
+         {"[INFO] Agent started v" + version, "[ENV] agent_version=" + version,
+          std::string("[STEP] Startup.EnsureConfig"), std::string("[STEP] Startup.self_update"),
+          std::string("[STEP] Startup.first_sync"), std::string("[STEP] Sync.thread_enter"),
+          std::string("[STEP] Sync.thread_leave | True Sync finished"),
           std::string("[INFO] Diagnosis FSRAR_ID=030000123456")}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
     }
@@ -135,7 +136,8 @@ TEST_F(AgentTest, NoSecondSyncOrCommandPollWhileASyncRuns) {
     ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 1; }));
     QElapsedTimer ticks;
     ticks.start();
-    while (ticks.elapsed() < 400) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    while (ticks.elapsed() < 400)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_EQ(FServices.Syncs, 1);
     EXPECT_EQ(FServices.Polls, 0) << "the server is not even asked while a sync runs";
     EXPECT_TRUE(agent.SyncBusy());
@@ -157,7 +159,8 @@ TEST_F(AgentTest, CommandPollStartsASyncWhenTheServerAsks) {
 
     FServices.AskSync = true;
     agent.PollCommand();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 2 && !agent.SyncBusy() && !agent.CommandBusy(); }));
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] { return FServices.Syncs == 2 && !agent.SyncBusy() && !agent.CommandBusy(); }));
     EXPECT_NE(Log().find("[INFO] Sync requested from server"), std::string::npos);
 }
 
@@ -189,7 +192,8 @@ TEST_F(AgentTest, PauseSeenByAStartingSyncThreadOnlyClearsBusy) {
 
     agent.SetSyncPaused(true);
     EXPECT_FALSE(agent.SyncTimer().isActive());
-    for (auto& body : pending) std::thread(body).join();
+    for (auto& body : pending)
+        std::thread(body).join();
     ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.SyncBusy(); }));
     EXPECT_EQ(FServices.Syncs, 0);
     EXPECT_FALSE(agent.Status().LastSyncAt.has_value()) << "status and last-sync time stay as they were";

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "support/uChildProcess.h"
 #include "core/uVersion.h"
+#include "support/uChildProcess.h"
 #include "support/uFakeHttpServer.h"
 #include "support/uTestDirs.h"
 
@@ -22,11 +22,14 @@ protected:
     void SetUp() override {
         FExe = FDir.File("VelmoraEgaissAgent");
         std::filesystem::copy_file(EGAISS_AGENT_EXE, FExe);
-        FUtm.Get("/", [](const TFakeRequest&, httplib::Response& res) { res.set_content("UTM", "text/html"); });
+        FUtm.Get("/",
+                 [](const TFakeRequest&, httplib::Response& res) { res.set_content("UTM", "text/html"); });
         FUtm.Get("/diagnosis", [](const TFakeRequest&, httplib::Response& res) {
-            res.set_content("<A><CN>FSRAR-RSA-030000123456</CN><O>ООО Ромашка</O><OU>Магазин</OU></A>", "text/xml");
+            res.set_content("<A><CN>FSRAR-RSA-030000123456</CN><O>ООО Ромашка</O><OU>Магазин</OU></A>",
+                            "text/xml");
         });
-        FUtm.Get("/info/version", [](const TFakeRequest&, httplib::Response& res) { res.set_content("4.2.0", "text/plain"); });
+        FUtm.Get("/info/version",
+                 [](const TFakeRequest&, httplib::Response& res) { res.set_content("4.2.0", "text/plain"); });
         FUtm.Get("/opt/out", [](const TFakeRequest&, httplib::Response& res) {
             res.set_content("<?xml version=\"1.0\"?><A><ver>2</ver></A>", "text/xml");
         });
@@ -43,15 +46,19 @@ protected:
             return;
         }
         const std::string route = req.Param("route");
-        if (route == "egaiss/agent/inbox/known") res.set_content("{\"utm_urls\":[]}", "application/json");
-        else if (route == "egaiss/agent/outbox") res.set_content("{\"documents\":[]}", "application/json");
-        else res.set_content("{\"ok\":true}", "application/json");
+        if (route == "egaiss/agent/inbox/known")
+            res.set_content("{\"utm_urls\":[]}", "application/json");
+        else if (route == "egaiss/agent/outbox")
+            res.set_content("{\"documents\":[]}", "application/json");
+        else
+            res.set_content("{\"ok\":true}", "application/json");
     }
 
     void WriteIni(const std::string& secret = "s3cret", int utmPort = 0) {
-        test::WriteFileText(FDir.File("agent.ini"),
-                            "server_url=" + FServer.BaseURL() + "/api\nagent_id=shop-1\nagent_secret=" + secret +
-                                "\nutm_port=" + std::to_string(utmPort ? utmPort : FUtm.Port()) + "\nlabel=Shop\n");
+        test::WriteFileText(
+            FDir.File("agent.ini"),
+            "server_url=" + FServer.BaseURL() + "/api\nagent_id=shop-1\nagent_secret=" + secret +
+                "\nutm_port=" + std::to_string(utmPort ? utmPort : FUtm.Port()) + "\nlabel=Shop\n");
     }
 
     test::TRunResult Run(const std::vector<std::string>& args) { return test::RunProgram(FExe, args); }
@@ -67,12 +74,13 @@ TEST_F(AgentBinaryTest, VersionHelpAndBadArguments) {
     EXPECT_EQ(Run({"--version"}).Output, std::string(AgentVersion) + "\n");
     const auto help = Run({"--help"});
     EXPECT_EQ(help.ExitCode, 0);
-    for (const char* word : {"--headless", "sync", "diagnose", "config", "-noupdate"}) {
+    for (const char* word : {"--headless", "sync", "diagnose", "config --set KEY=VALUE", "-noupdate"}) {
         EXPECT_NE(help.Output.find(word), std::string::npos) << word;
     }
     const auto bad = Run({"--frobnicate"});
     EXPECT_EQ(bad.ExitCode, 2);
-    EXPECT_EQ(bad.Output.rfind("VelmoraEgaissAgent: unknown argument: --frobnicate\nUsage:", 0), 0u) << bad.Output;
+    EXPECT_EQ(bad.Output.rfind("VelmoraEgaissAgent: unknown argument: --frobnicate\nUsage:", 0), 0u)
+        << bad.Output;
     EXPECT_EQ(Run({"--noupdate", "config"}).ExitCode, 2) << "two hyphens are not the switch";
     EXPECT_EQ(Run({"/NoUpdate", "config"}).ExitCode, 0);
 }
@@ -84,7 +92,43 @@ TEST_F(AgentBinaryTest, ConfigPrintsEffectiveSettingsWithTheSecretHidden) {
     EXPECT_EQ(result.Output, "server_url=" + FServer.BaseURL() + "/api\nagent_id=shop-1\nagent_secret=***\n" +
                                  "utm_host=127.0.0.1\nutm_port=" + std::to_string(FUtm.Port()) +
                                  "\npoll_seconds=300\nlabel=Shop\nautostart=0\n");
-    EXPECT_FALSE(std::filesystem::exists(FDir.File("agent.log")) && Log().find("s3cret") != std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(FDir.File("agent.log")) &&
+                 Log().find("s3cret") != std::string::npos);
+}
+
+TEST_F(AgentBinaryTest, ConfigSetSavesLikeTheSettingsDialogOrWritesNothing) {
+    const test::TScopedEnv xdg("XDG_CONFIG_HOME", FDir.File("xdg"));
+    const std::string desktopEntry = FDir.File("xdg/autostart/VelmoraEgaissAgent.desktop");
+    test::WriteFileText(FDir.File("agent.ini"),
+                        "# shop\nagent_id=old\nvesi_massak_dir=/srv/vesi\nagent_id=older\n");
+    const auto refused = [&](const std::vector<std::string>& args, const std::string& why) {
+        const auto result = Run(args);
+        EXPECT_EQ(result.ExitCode, 2) << result.Output;
+        EXPECT_NE(result.Output.find("config --set: " + why), std::string::npos) << result.Output;
+    };
+    refused({"config", "--set", "server_url=http://velmora.example/api"}, "Missing fields: server_url");
+    refused({"config", "--set", "fsrar_id=030000123456"}, "unknown key: fsrar_id");
+    refused({"config", "--set", "agent_secret=s", "utm_port=80a"},
+            "utm_port: expected a port 1..65535, got '80a'");
+    refused({"config", "--set", "autostart=on"}, "autostart: expected");
+    EXPECT_EQ(Run({"config", "--set"}).ExitCode, 2);
+    EXPECT_FALSE(std::filesystem::exists(desktopEntry));
+
+    auto result = Run({"config", "--set", "server_url=http://velmora.example/api", "Agent_ID=A1",
+                       "agent_secret=s=3", "poll_seconds=120", "autostart=yes"});
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    EXPECT_EQ(result.Output,
+              "server_url=https://velmora.example/api\nagent_id=A1\nagent_secret=***\n"
+              "utm_host=127.0.0.1\nutm_port=8080\npoll_seconds=120\nautostart=1\n");
+    EXPECT_EQ(
+        test::ReadFileText(FDir.File("agent.ini")),
+        "\xEF\xBB\xBF# shop\r\nagent_id=A1\r\nvesi_massak_dir=/srv/vesi\r\n"
+        "server_url=https://velmora.example/api\r\nagent_secret=s=3\r\npoll_seconds=120\r\nautostart=1\r\n");
+    EXPECT_TRUE(std::filesystem::exists(desktopEntry));
+
+    result = Run({"config", "--set", "autostart=0"});
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    EXPECT_FALSE(std::filesystem::exists(desktopEntry));
 }
 
 TEST_F(AgentBinaryTest, SyncReportsOutcomeAndExitCode) {
@@ -108,19 +152,22 @@ TEST_F(AgentBinaryTest, DiagnosePrintsTheDiagnosisObject) {
     WriteIni();
     auto result = Run({"diagnose"});
     EXPECT_EQ(result.ExitCode, 0) << result.Output;
-    EXPECT_NE(result.Output.find("\"ok\":true,\"fsrar_id\":\"030000123456\""), std::string::npos) << result.Output;
+    EXPECT_EQ(result.Output.rfind("{\n  \"ok\": true,\n  \"fsrar_id\": \"030000123456\",\n", 0), 0u)
+        << result.Output;
+    EXPECT_NE(result.Output.find("\"cert_o\": \"ООО Ромашка\""), std::string::npos) << "Cyrillic as text";
 
     WriteIni("s3cret", test::RefusedLoopbackPort());
     result = Run({"diagnose"});
     EXPECT_EQ(result.ExitCode, 1);
-    EXPECT_NE(result.Output.find("\"ok\":false"), std::string::npos) << result.Output;
+    EXPECT_NE(result.Output.find("\"ok\": false"), std::string::npos) << result.Output;
 }
 
 TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {
     WriteIni();
     TChildProcess agent(FExe, {"--headless", "-noupdate"}, FDir.File("headless.out"));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::filesystem::exists(FDir.File("agent.log")) ? Log().find("Sync OK") == std::string::npos : true) {
+    while (std::filesystem::exists(FDir.File("agent.log")) ? Log().find("Sync OK") == std::string::npos
+                                                           : true) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no sync within 20 s";
         ASSERT_FALSE(agent.Wait(std::chrono::milliseconds(50))) << agent.Output();
     }
@@ -135,8 +182,8 @@ TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {
     const std::string log = Log();
     for (const std::string& line : std::vector<std::string>{
              std::string("[INFO] Agent started v") + AgentVersion, "[INFO] Update skipped (--noupdate)",
-             "[STEP] Startup.first_sync", "[INFO] Diagnosis FSRAR_ID=030000123456", "[INFO] Agent stopping (signal)",
-             "[INFO] Agent stopped"}) {
+             "[STEP] Startup.first_sync", "[INFO] Diagnosis FSRAR_ID=030000123456",
+             "[INFO] Agent stopping (signal)", "[INFO] Agent stopped"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
     }
 }

@@ -11,8 +11,8 @@
 #include <regex>
 #include <thread>
 
-#include "platform/uSha256.h"
 #include "core/uVersion.h"
+#include "platform/uSha256.h"
 #include "support/uChildProcess.h"
 #include "support/uFakeHttpServer.h"
 #include "support/uTestDirs.h"

@@ -15,17 +15,16 @@
 #include "gui/uBootstrapForm.h"
 #include "platform/uPath.h"
 #include "platform/uSha256.h"
-#include "support/uFakeAgentServices.h"
 #include "support/uSimProcess.h"
 #include "support/uTestDirs.h"
-#include "uWindowsTestSupport.h"
+#include "uGuiTestSupport.h"
 
 namespace egaiss {
 namespace {
 
 namespace fs = std::filesystem;
 using test::Control;
-using test::ProcessEventsUntil;
+using test::WaitFor;
 
 class BootstrapFormTest : public ::testing::Test {
 protected:
@@ -66,7 +65,7 @@ protected:
         options.RunCheck = [this](const TJsonValue& component, const TEgaissConfig&) {
             // The installer checks on its worker too; the window's own runs are on this thread.
             if (QThread::currentThread() == QCoreApplication::instance()->thread())
-                FProgressTexts.push_back(Control<QLabel>(*FWindow, "lblProgress")->text());
+                FProgressTexts.push_back(Control<QLabel>(*FWindow, "lblProgress").text());
             const std::string id = GetJsonString(component, "id");
             if (id == "delta") return TEnvCheckResult::Warn("optional");
             return fs::exists(Utf8Path(Marker(id))) ? TEnvCheckResult::Ok("installed")
@@ -75,21 +74,21 @@ protected:
         auto window = std::make_unique<TfrmBootstrap>(FCfg, std::move(options));
         FWindow = window.get();
         window->show();
-        EXPECT_TRUE(ProcessEventsUntil([&] { return Idle(); }, 20000));
+        EXPECT_TRUE(WaitFor([&] { return Idle(); }));
         return window;
     }
 
-    bool Idle() const { return Control<QPushButton>(*FWindow, "btnClose")->isEnabled(); }
-    QTreeWidget& List() const { return *Control<QTreeWidget>(*FWindow, "lvChecks"); }
+    bool Idle() const { return Control<QPushButton>(*FWindow, "btnClose").isEnabled(); }
+    QTreeWidget& List() const { return Control<QTreeWidget>(*FWindow, "lvChecks"); }
     QString Cell(int row, int column) const { return List().topLevelItem(row)->text(column); }
-    bool Enabled(const char* button) const { return Control<QPushButton>(*FWindow, button)->isEnabled(); }
+    bool Enabled(const char* button) const { return Control<QPushButton>(*FWindow, button).isEnabled(); }
     std::string InstalledOrder() const {
         return fs::exists(Utf8Path(FDir.File("order.txt"))) ? test::ReadFileText(FDir.File("order.txt")) : "";
     }
 
     test::TTempDataDir FDir;
     test::TTempDir FDownloads;
-    test::TRecordingPrompts FPrompts;
+    test::TTestPrompts FPrompts;
     std::unique_ptr<test::TSimProcess> FSim;
     TEgaissConfig FCfg;
     TfrmBootstrap* FWindow = nullptr;
@@ -108,7 +107,7 @@ TEST_F(BootstrapFormTest, ListsEveryComponentAndFollowsTheSelection) {
         EXPECT_EQ(Cell(row, 0), orders[row]);
         EXPECT_EQ(Cell(row, 1), states[row]);
     }
-    EXPECT_TRUE(Control<QLabel>(*window, "lblManifest")->toolTip().startsWith("Manifest: http://127.0.0.1:"));
+    EXPECT_TRUE(Control<QLabel>(*window, "lblManifest").toolTip().startsWith("Manifest: http://127.0.0.1:"));
 
     EXPECT_TRUE(Enabled("btnInstall"));  // row 0 selected after the run
     EXPECT_TRUE(Enabled("btnInstallAll"));
@@ -121,12 +120,13 @@ TEST_F(BootstrapFormTest, ListsEveryComponentAndFollowsTheSelection) {
 TEST_F(BootstrapFormTest, InstallAllRunsInOrderAndChecksAgain) {
     Publish();
     const auto window = OpenWindow();
-    Control<QPushButton>(*window, "btnInstallAll")->click();
-    ASSERT_EQ(FPrompts.Questions.size(), 1u);
+    FPrompts.Answers.push_back(true);
+    Control<QPushButton>(*window, "btnInstallAll").click();
+    ASSERT_EQ(FPrompts.Questions.size(), 1);
     EXPECT_TRUE(FPrompts.Questions[0].contains("\n\n1. Beta\n2. Alpha\n"));
     EXPECT_TRUE(FPrompts.Questions[0].endsWith("Mode: interactive install - confirm each dialog."));
     ASSERT_TRUE(
-        ProcessEventsUntil([&] { return Idle() && Cell(0, 1).isEmpty() && Cell(1, 1).isEmpty(); }, 20000));
+        WaitFor([&] { return Idle() && Cell(0, 1).isEmpty() && Cell(1, 1).isEmpty(); }));
     EXPECT_EQ(InstalledOrder(), "beta\nalpha\n");
     EXPECT_FALSE(Enabled("btnInstallAll"));
 }
@@ -135,17 +135,18 @@ TEST_F(BootstrapFormTest, AFailedInstallShowsItsErrorInTheProgressLabel) {
     Publish(R"({"url":")" + DownloadBaseURL(FCfg.ServerURL) + R"(beta.sh","file":"beta.sh","sha256":"00"})");
     test::WriteFileText(FDownloads.File("beta.sh"), "#!/bin/sh\n");
     const auto window = OpenWindow();
-    Control<QPushButton>(*window, "btnInstallAll")->click();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return Idle(); }, 20000));
+    FPrompts.Answers.push_back(true);
+    Control<QPushButton>(*window, "btnInstallAll").click();
+    ASSERT_TRUE(WaitFor([&] { return Idle(); }));
 
-    const QLabel* progress = Control<QLabel>(*window, "lblProgress");
-    EXPECT_TRUE(progress->isVisible());
-    EXPECT_TRUE(progress->text().startsWith("SHA256 mismatch\nExpected: 00\nFile: "))
-        << progress->text().toStdString();
+    const QLabel& progress = Control<QLabel>(*window, "lblProgress");
+    EXPECT_TRUE(progress.isVisible());
+    EXPECT_TRUE(progress.text().startsWith("SHA256 mismatch\nExpected: 00\nFile: "))
+        << progress.text().toStdString();
     EXPECT_EQ(Cell(1, 1), "Running...");  // until the next check run
     EXPECT_EQ(InstalledOrder(), "");      // Alpha comes after the failure
     EXPECT_TRUE(Enabled("btnRefresh"));
-    EXPECT_TRUE(Control<QCheckBox>(*window, "chkSilentInstall")->isEnabled());
+    EXPECT_TRUE(Control<QCheckBox>(*window, "chkSilentInstall").isEnabled());
     EXPECT_TRUE(Enabled("btnInstallAll"));
 }
 

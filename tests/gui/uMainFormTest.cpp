@@ -24,7 +24,9 @@ using test::ProcessEventsUntil;
 
 class TRecordedPrompts : public TUiPrompts {
 public:
-    void Message(QWidget*, TMessageKind, const QString&, const QString& text) override { Messages.push_back(text); }
+    void Message(QWidget*, TMessageKind, const QString&, const QString& text) override {
+        Messages.push_back(text);
+    }
     bool Confirm(QWidget*, const QString&, const QString&) override { return false; }
     QString ClipboardText() override { return {}; }
     QString ChooseFolder(QWidget*, const QString&, const QString&) override { return {}; }

@@ -5,7 +5,7 @@
 #include "gui/uMain.h"
 #include "support/uFakeAgentServices.h"
 #include "support/uTestDirs.h"
-#include "uWindowsTestSupport.h"
+#include "uGuiTestSupport.h"
 
 namespace egaiss {
 namespace {
@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 
 TEST(MainWindowLinks, ScalesSavedAreAppliedAndPreparationPausesSync) {
     test::TTempDataDir data;
-    test::TRecordingPrompts prompts;
+    test::TTestPrompts prompts;
     test::TFakeServices services;
     services.Cfg = test::CompleteConfig();
     TfrmMain* window = nullptr;
@@ -24,7 +24,7 @@ TEST(MainWindowLinks, ScalesSavedAreAppliedAndPreparationPausesSync) {
     links.ShowQueue = [](const TEgaissConfig&, QWidget*) {};
     links.OpenUrl = [](const std::string&) { return true; };
     links.EditScales = [&](int brand, TScalesConfig& cfg, QWidget*) {
-        cfg.Brands[brand] = {true, data.Path(), "massa_k*.csv", 2, {{"127.0.0.42", 5001, "", true}}};
+        cfg.Brands[brand] = {true, data.Path(), "massa_k*.csv", 2, {{"127.0.0.42", 5001, "", true}}, ""};
         services.Scales = cfg;  // as the dialog writes agent.ini
         return true;
     };

@@ -12,16 +12,15 @@
 #include <memory>
 
 #include "gui/uScalesForm.h"
-#include "support/uFakeAgentServices.h"
 #include "support/uSimScaleProcess.h"
 #include "support/uTestDirs.h"
-#include "uWindowsTestSupport.h"
+#include "uGuiTestSupport.h"
 
 namespace egaiss {
 namespace {
 
 using test::Control;
-using test::ProcessEventsUntil;
+using test::WaitFor;
 
 constexpr std::uint32_t Lo(std::uint8_t last) {
     return 0x7F000000u | last;
@@ -55,18 +54,18 @@ protected:
         return dialog;
     }
 
-    static QString Cell(const TfrmScales& dialog, int row, int column) {
-        return Control<QTreeWidget>(dialog, "lvScales")->topLevelItem(row)->text(column);
+    static QString Cell(TfrmScales& dialog, int row, int column) {
+        return Control<QTreeWidget>(dialog, "lvScales").topLevelItem(row)->text(column);
     }
-    static QString SearchText(const TfrmScales& dialog) {
-        return Control<QLabel>(dialog, "lblSearch")->text();
+    static QString SearchText(TfrmScales& dialog) {
+        return Control<QLabel>(dialog, "lblSearch").text();
     }
-    static bool SearchEnded(const TfrmScales& dialog) {
-        return Control<QPushButton>(dialog, "btnFind")->isEnabled();
+    static bool SearchEnded(TfrmScales& dialog) {
+        return Control<QPushButton>(dialog, "btnFind").isEnabled();
     }
 
     test::TTempDataDir FDir;
-    test::TRecordingPrompts FPrompts;
+    test::TTestPrompts FPrompts;
     std::unique_ptr<test::TSimScaleProcess> FFirst;
     std::unique_ptr<test::TSimScaleProcess> FSecond;
 };
@@ -76,13 +75,13 @@ TEST_F(ScalesFormTest, SearchFillsTheSerialOfAKnownScaleAndAddsANewOneEnabled) {
     TScalesConfig cfg;
     cfg.Brands[sbMassaK].Scales = {{"127.0.0.42", 5001, "", false}};
     auto dialog = Dialog(cfg, Search());
-    Control<QPushButton>(*dialog, "btnFind")->click();
+    Control<QPushButton>(*dialog, "btnFind").click();
     EXPECT_EQ(SearchText(*dialog), "Поиск Масса-К в сети...");
-    EXPECT_TRUE(Control<QPushButton>(*dialog, "btnStopFind")->isEnabled());
-    ASSERT_TRUE(ProcessEventsUntil([&] { return SearchEnded(*dialog); }, 20000));
+    EXPECT_TRUE(Control<QPushButton>(*dialog, "btnStopFind").isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return SearchEnded(*dialog); }));
 
     EXPECT_EQ(SearchText(*dialog), "Найдено: 2");
-    ASSERT_EQ(Control<QTreeWidget>(*dialog, "lvScales")->topLevelItemCount(), 2);
+    ASSERT_EQ(Control<QTreeWidget>(*dialog, "lvScales").topLevelItemCount(), 2);
     // The known scale keeps its port and stays disabled; only its serial is new.
     EXPECT_EQ(Cell(*dialog, 0, 1), "5001");
     EXPECT_EQ(Cell(*dialog, 0, 2), "111");
@@ -96,27 +95,27 @@ TEST_F(ScalesFormTest, SearchFillsTheSerialOfAKnownScaleAndAddsANewOneEnabled) {
 TEST_F(ScalesFormTest, StopAndClosingEndTheSearchKeepingWhatItFound) {
     StartScales();
     auto dialog = Dialog({}, Search(INT_MAX / 2));
-    Control<QPushButton>(*dialog, "btnFind")->click();
+    Control<QPushButton>(*dialog, "btnFind").click();
     ASSERT_TRUE(
-        ProcessEventsUntil([&] { return SearchText(*dialog) == "Поиск: listen  (найдено: 2)"; }, 20000))
+        WaitFor([&] { return SearchText(*dialog) == "Поиск: listen  (найдено: 2)"; }))
         << SearchText(*dialog).toStdString();
 
     // Closing is refused while the search runs, and stops it.
     EXPECT_FALSE(dialog->close());
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(SearchText(*dialog), "Остановка поиска...");
-    ASSERT_TRUE(ProcessEventsUntil([&] { return SearchEnded(*dialog); }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return SearchEnded(*dialog); }));
     EXPECT_EQ(SearchText(*dialog), "Поиск прерван. Найдено: 2");
-    EXPECT_EQ(Control<QTreeWidget>(*dialog, "lvScales")->topLevelItemCount(), 2);
+    EXPECT_EQ(Control<QTreeWidget>(*dialog, "lvScales").topLevelItemCount(), 2);
 
-    Control<QPushButton>(*dialog, "btnFind")->click();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return SearchText(*dialog).startsWith("Поиск: listen"); }, 20000));
-    Control<QPushButton>(*dialog, "btnStopFind")->click();
+    Control<QPushButton>(*dialog, "btnFind").click();
+    ASSERT_TRUE(WaitFor([&] { return SearchText(*dialog).startsWith("Поиск: listen"); }));
+    Control<QPushButton>(*dialog, "btnStopFind").click();
     EXPECT_EQ(SearchText(*dialog), "Остановка...");
-    EXPECT_FALSE(Control<QPushButton>(*dialog, "btnStopFind")->isEnabled());
-    ASSERT_TRUE(ProcessEventsUntil([&] { return SearchEnded(*dialog); }, 20000));
+    EXPECT_FALSE(Control<QPushButton>(*dialog, "btnStopFind").isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return SearchEnded(*dialog); }));
     EXPECT_EQ(SearchText(*dialog), "Поиск прерван. Найдено: 2");
-    EXPECT_EQ(Control<QTreeWidget>(*dialog, "lvScales")->topLevelItemCount(), 2);  // merged, not doubled
+    EXPECT_EQ(Control<QTreeWidget>(*dialog, "lvScales").topLevelItemCount(), 2);  // merged, not doubled
 
     EXPECT_TRUE(dialog->close());
 }
@@ -124,37 +123,37 @@ TEST_F(ScalesFormTest, StopAndClosingEndTheSearchKeepingWhatItFound) {
 TEST_F(ScalesFormTest, LoadNowUsesTheSettingsOnScreen) {
     StartScales();
     auto dialog = Dialog({}, Search());
-    Control<QLineEdit>(*dialog, "edtDir")->setText(QString::fromStdString(FDir.Path()));
-    Control<QPushButton>(*dialog, "btnLoadNow")->click();
-    ASSERT_EQ(FPrompts.Messages.size(), 1u);
-    EXPECT_EQ(FPrompts.Messages[0].Kind, TMessageKind::mkWarning);
-    EXPECT_EQ(FPrompts.Messages[0].Text, "Add or find scales on the network.");
+    Control<QLineEdit>(*dialog, "edtDir").setText(QString::fromStdString(FDir.Path()));
+    Control<QPushButton>(*dialog, "btnLoadNow").click();
+    ASSERT_EQ(FPrompts.Messages.size(), 1);
+    EXPECT_EQ(FPrompts.MessageKinds[0], TMessageKind::mkWarning);
+    EXPECT_EQ(FPrompts.Messages[0], "Add or find scales on the network.");
 
-    FPrompts.InputAnswer = "127.0.0.42:" + QString::number(FFirst->Port());
-    Control<QPushButton>(*dialog, "btnAdd")->click();
+    FPrompts.Input = "127.0.0.42:" + QString::number(FFirst->Port());
+    Control<QPushButton>(*dialog, "btnAdd").click();
     test::WriteFileText(FDir.File("massa_k_1.csv"),
                         "PLU;NAME;PRICE;CODE;CONTENT;TYPE\r\n101;Сыр;99,90;C1;;0\r\n");
-    Control<QPushButton>(*dialog, "btnLoadNow")->click();
-    ASSERT_EQ(FPrompts.Messages.size(), 2u);
-    EXPECT_EQ(FPrompts.Messages[1].Kind, TMessageKind::mkInformation)
-        << FPrompts.Messages[1].Text.toStdString();
+    Control<QPushButton>(*dialog, "btnLoadNow").click();
+    ASSERT_EQ(FPrompts.Messages.size(), 2);
+    EXPECT_EQ(FPrompts.MessageKinds[1], TMessageKind::mkInformation)
+        << FPrompts.Messages[1].toStdString();
     EXPECT_FALSE(FFirst->Plu().empty());
     EXPECT_FALSE(std::filesystem::exists(FDir.File("massa_k_1.csv")));
 }
 
 TEST_F(ScalesFormTest, SavingNeedsAnExpectedFileOnlyWhenEnabled) {
     auto dialog = Dialog({}, Search());
-    Control<QLineEdit>(*dialog, "edtFile")->setText("  ");
-    Control<QLineEdit>(*dialog, "edtDir")->setText("");
-    Control<QLineEdit>(*dialog, "edtPoll")->setText("x");
-    Control<QCheckBox>(*dialog, "chkEnabled")->setChecked(true);
-    Control<QPushButton>(*dialog, "btnSave")->click();
-    ASSERT_EQ(FPrompts.Messages.size(), 1u);
-    EXPECT_EQ(FPrompts.Messages[0].Text, "Укажите ожидаемое имя файла.");
+    Control<QLineEdit>(*dialog, "edtFile").setText("  ");
+    Control<QLineEdit>(*dialog, "edtDir").setText("");
+    Control<QLineEdit>(*dialog, "edtPoll").setText("x");
+    Control<QCheckBox>(*dialog, "chkEnabled").setChecked(true);
+    Control<QPushButton>(*dialog, "btnSave").click();
+    ASSERT_EQ(FPrompts.Messages.size(), 1);
+    EXPECT_EQ(FPrompts.Messages[0], "Укажите ожидаемое имя файла.");
     EXPECT_TRUE(dialog->isVisible());
 
-    Control<QCheckBox>(*dialog, "chkEnabled")->setChecked(false);
-    Control<QPushButton>(*dialog, "btnSave")->click();
+    Control<QCheckBox>(*dialog, "chkEnabled").setChecked(false);
+    Control<QPushButton>(*dialog, "btnSave").click();
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     const TScaleBrandConfig saved = LoadScalesConfig().Brands[sbMassaK];
     EXPECT_EQ(saved.ExpectFile, "massa_k*.csv");
@@ -165,8 +164,8 @@ TEST_F(ScalesFormTest, SavingNeedsAnExpectedFileOnlyWhenEnabled) {
 TEST_F(ScalesFormTest, OtherBrandsOnlyGetAMessage) {
     TScalesConfig cfg;
     EXPECT_FALSE(TfrmScales::EditScales(sbCas, cfg));
-    ASSERT_EQ(FPrompts.Messages.size(), 1u);
-    EXPECT_EQ(FPrompts.Messages[0].Text, "CAS: протокол будет в следующих версиях.");
+    ASSERT_EQ(FPrompts.Messages.size(), 1);
+    EXPECT_EQ(FPrompts.Messages[0], "CAS: протокол будет в следующих версиях.");
 }
 
 }  // namespace

@@ -24,7 +24,6 @@ bool ProcessEventsUntil(TCondition done, int timeoutMs = 5000) {
     return true;
 }
 
-
 // A gate a fake job waits at until the test opens it.
 class TGate {
 public:
