@@ -21,6 +21,7 @@ namespace egaiss {
 namespace {
 
 enum TCheckColumn { ccOrder, ccStatus, ccComponent, ccDetails };
+constexpr int CheckMarkRowHeight = 18;
 
 // Texts keep their CR LF line ends in the log; on screen a line feed alone breaks the line.
 QString Ui(const std::string& text) {
@@ -250,6 +251,8 @@ void TfrmBootstrap::RunChecks(bool force) {
 
 void TfrmBootstrap::AddRow(const TComponentCheckRow& row) {
     auto* item = new QTreeWidgetItem(lvChecks, {QString::number(row.Order), {}, Ui(row.Title), {}});
+    // Rows with and without the check mark alike.
+    item->setSizeHint(ccStatus, QSize(0, CheckMarkRowHeight));
     ShowRowResult(item, row.Result);
 }
 
