@@ -4,6 +4,7 @@
 
 #include "app/uCommandLine.h"
 #include "app/uHeadless.h"
+#include "core/uEgaissLog.h"
 #ifdef EGAISS_WITH_TRAY
 #include "app/uTrayAgent.h"
 #endif
@@ -11,6 +12,8 @@
 int main(int argc, char** argv) {
     using namespace egaiss;
     const TCommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    for (const std::string& arg : commandLine.IgnoredArgs)
+        LogInfo("Ignored argument: " + arg);
     switch (commandLine.Mode) {
         case TRunMode::rmHeadless:
             return RunHeadlessAgent(argc, argv, commandLine.NoUpdate);

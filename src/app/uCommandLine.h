@@ -28,6 +28,8 @@ struct TCommandLine {
     // The arguments after a command that takes arguments of its own (scales-find, config,
     // prepare-install).
     std::vector<std::string> CommandArgs;
+    // Unknown arguments of the tray and headless agents: logged, then the agent starts anyway.
+    std::vector<std::string> IgnoredArgs;
 };
 
 // Exit codes of the program.

@@ -135,8 +135,18 @@ std::unique_ptr<platform::TInstanceLock> LockDataFolder() {
     return nullptr;
 }
 
-int RunSyncCommand(std::ostream& out) {
-    const TEgaissConfig cfg = LoadConfig();
+std::optional<TEgaissConfig> LoadConfigOrReport(std::ostream& err) {
+    try {
+        return LoadConfig();
+    } catch (const std::exception& error) {
+        const std::string line = std::string("Cannot read agent.ini: ") + error.what();
+        LogError(line);
+        err << line << "\n";
+        return std::nullopt;
+    }
+}
+
+int RunSyncCommand(const TEgaissConfig& cfg, std::ostream& out) {
     if (!cfg.IsComplete()) {
         out << "Agent is not configured\n";
         return ExitUsage;
@@ -158,8 +168,7 @@ int RunSyncCommand(std::ostream& out) {
     return ok ? ExitOk : ExitFailed;
 }
 
-int RunDiagnoseCommand(std::ostream& out) {
-    const TEgaissConfig cfg = LoadConfig();
+int RunDiagnoseCommand(const TEgaissConfig& cfg, std::ostream& out) {
     TUtmDiagnosis diagnosis;
     TUtmApi(cfg.UtmBaseURL()).FetchDiagnosis(diagnosis);
     out << JsonForPeople(UtmDiagnosisJson(diagnosis)) << "\n";
@@ -238,8 +247,7 @@ bool LoadCommandManifest(const TEgaissConfig& cfg, TBootstrapManifest& manifest,
 
 }  // namespace
 
-int RunPrepareCheckCommand(std::ostream& out) {
-    const TEgaissConfig cfg = LoadConfig();
+int RunPrepareCheckCommand(const TEgaissConfig& cfg, std::ostream& out) {
     if (!cfg.IsComplete()) {
         out << "Agent is not configured\n";
         return ExitUsage;
@@ -253,7 +261,8 @@ int RunPrepareCheckCommand(std::ostream& out) {
     return AnyRequiredCheckFailed(rows) ? ExitFailed : ExitOk;
 }
 
-int RunPrepareInstallCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunPrepareInstallCommand(const TEgaissConfig& cfg, const std::vector<std::string>& args, std::ostream& out,
+                             std::ostream& err) {
     TPrepareInstallChoice choice;
     for (const std::string& arg : args) {
         if (arg == "--all") {
@@ -269,7 +278,6 @@ int RunPrepareInstallCommand(const std::vector<std::string>& args, std::ostream&
         err << "VelmoraEgaissAgent: prepare-install: name component ids or --all\n";
         return ExitUsage;
     }
-    const TEgaissConfig cfg = LoadConfig();
     if (!cfg.IsComplete()) {
         out << "Agent is not configured\n";
         return ExitUsage;
