@@ -154,9 +154,8 @@ void TfrmMain::CreateTrayMenu() {
             &TfrmMain::mnuSettingsClick);
     connect(AddItem(*FPopupMenu, "mnuQueue", QStringLiteral("Очередь сообщений...")), &QAction::triggered,
             this, &TfrmMain::mnuQueueClick);
-    // The preparation window comes with a later version; until then its command is shown disabled.
-    AddItem(*FPopupMenu, "mnuBootstrap", QStringLiteral("Подготовить компьютер к ЕГАИС..."))
-        ->setEnabled(false);
+    connect(AddItem(*FPopupMenu, "mnuBootstrap", QStringLiteral("Подготовить компьютер к ЕГАИС...")),
+            &QAction::triggered, this, &TfrmMain::mnuBootstrapClick);
     QMenu* scales = CreateScalesMenu(FPopupMenu, "mnuScales");
     scales->menuAction()->setObjectName(QStringLiteral("mnuScales"));
     FPopupMenu->addMenu(scales);
@@ -302,12 +301,23 @@ void TfrmMain::mnuOpenUtmClick() {
     if (!FLinks.OpenUrl(url)) LogError("Open UTM failed: " + url);
 }
 
+void TfrmMain::mnuBootstrapClick() {
+    if (!FAgent->EnsureConfig()) {
+        ShowNotConfigured();
+        return;
+    }
+    const TSyncPauser pause = [this](bool paused) { SetSyncPaused(paused); };
+    FLinks.ShowBootstrap(FAgent->Config(), pause, this);
+}
+
 void TfrmMain::mnuScalesBrandClick(int brand) {
-    // Only Massa-K has a protocol; its dialog comes with a later version.
-    if (IsBrandSupported(brand)) return;
-    UiPrompts().Message(
-        this, TMessageKind::mkInformation, AppTitle(),
-        Text(ScaleBrandTitle(brand)) + QStringLiteral(": протокол будет в следующих версиях."));
+    OpenScalesDialog(brand);
+}
+
+void TfrmMain::OpenScalesDialog(int brand) {
+    FAgent->LoadScalesSettings();
+    TScalesConfig cfg = FAgent->ScalesConfig();
+    if (FLinks.EditScales(brand, cfg, this)) FAgent->ScalesSettingsSaved(brand);
 }
 
 void TfrmMain::HandleAppException(const std::exception& error, std::chrono::steady_clock::time_point now) {

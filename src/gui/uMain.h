@@ -12,6 +12,8 @@
 #include <string>
 
 #include "agent/uAgent.h"
+#include "gui/uBootstrapForm.h"
+#include "gui/uScalesForm.h"
 
 class QAction;
 class QLabel;
@@ -30,11 +32,15 @@ struct TMainWindowLinks {
     std::function<void(const TEgaissConfig& cfg, QWidget* parent)> ShowQueue;
     // The desktop's browser; false when it could not be started.
     std::function<bool(const std::string& url)> OpenUrl;
+    // The scales dialog and the preparation window.
+    std::function<bool(int brand, TScalesConfig& cfg, QWidget* parent)> EditScales = &TfrmScales::EditScales;
+    std::function<void(const TEgaissConfig& cfg, const TSyncPauser& setSyncPaused, QWidget* parent)>
+        ShowBootstrap = &TfrmBootstrap::ShowBootstrap;
 };
 
 TMainWindowLinks RealMainWindowLinks();
 
-class TfrmMain : public QWidget, public TAgentWindow {
+class TfrmMain : public QWidget, public TAgentWindow, public TSyncPauseControl {
     Q_OBJECT
 
 public:
@@ -51,7 +57,7 @@ public:
 
     TAgent& Agent() { return *FAgent; }
     // For the preparation window: sync, command poll and ping pause while it is open.
-    void SetSyncPaused(bool paused) { FAgent->SetSyncPaused(paused); }
+    void SetSyncPaused(bool paused) override { FAgent->SetSyncPaused(paused); }
     void RefreshLogView() { RefreshLog(); }
 
     // TAgentWindow
@@ -73,6 +79,7 @@ public:
     void mnuSettingsClick();
     void mnuQueueClick();
     void mnuOpenUtmClick();
+    void mnuBootstrapClick();
     void mnuScalesBrandClick(int brand);
 
     QSystemTrayIcon& TrayIcon() { return *FTrayIcon; }
@@ -97,6 +104,8 @@ private:
     void UpdateTrayIcon();
     void AllowCloseAndExit();
     void ShowNotConfigured();
+    // The scales dialog for `brand`; saved settings are reloaded and re-timed.
+    void OpenScalesDialog(int brand);
 
     TMainWindowLinks FLinks;
     std::unique_ptr<TAgent> FAgent;

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace egaiss {
@@ -38,6 +40,14 @@ public:
     QString ChooseFile(QWidget* parent, const QString& caption, const QString& startDir,
                        const QString& filter) override {
         return QFileDialog::getOpenFileName(parent, caption, startDir, filter);
+    }
+
+    bool InputText(QWidget* parent, const QString& title, const QString& prompt, QString& text) override {
+        bool confirmed = false;
+        const QString answer =
+            QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, text, &confirmed);
+        if (confirmed) text = answer;
+        return confirmed;
     }
 };
 

@@ -93,11 +93,6 @@ std::string LocalStamp() {
     return text;
 }
 
-bool IsActionBlock(const TJsonValue& installBlock) {
-    std::string type;
-    return TryGetJsonString(installBlock, "type", type) && EqualsNoCase(type, "action");
-}
-
 bool PathExists(const std::string& path) {
     std::error_code error;
     return fs::symlink_status(Utf8Path(path), error).type() != fs::file_type::not_found;
@@ -175,6 +170,11 @@ bool IsPlainFileName(const std::string& name) {
         if (code < 32 || code == 127 || c == '/' || c == '\\' || c == ':') return false;
     }
     return true;
+}
+
+bool IsActionInstall(const TJsonValue& installBlock) {
+    std::string type;
+    return TryGetJsonString(installBlock, "type", type) && EqualsNoCase(type, "action");
 }
 
 std::string InstallFolder() {
@@ -282,8 +282,9 @@ bool TBootstrapInstaller::DownloadComponent(const TJsonValue& installBlock, std:
     return true;
 }
 
-void TBootstrapInstaller::LaunchInstaller(const TJsonValue& installBlock, const std::string& fileName,
-                                          bool silent, bool wait, const TJsonValue* checkComponent) {
+std::optional<int> TBootstrapInstaller::LaunchInstaller(const TJsonValue& installBlock,
+                                                        const std::string& fileName, bool silent, bool wait,
+                                                        const TJsonValue* checkComponent) {
     std::string type;
     if (!TryGetJsonString(installBlock, "type", type)) type = "exe";
     std::string args;
@@ -332,9 +333,10 @@ void TBootstrapInstaller::LaunchInstaller(const TJsonValue& installBlock, const 
     if (wait && InstallerTracked()) {
         const int exitCode = WaitForInstaller(checkComponent, fileName);
         LogBootstrap("Installer finished: exit_code=" + std::to_string(exitCode) + " file=" + fileName);
-    } else {
-        LogBootstrap("Installer started (no wait): " + fileName);
+        return exitCode;
     }
+    LogBootstrap("Installer started (no wait): " + fileName);
+    return std::nullopt;
 }
 
 int TBootstrapInstaller::WaitForInstaller(const TJsonValue* checkComponent, const std::string& fileName) {
@@ -398,7 +400,7 @@ bool TBootstrapInstaller::InstallComponent(const TJsonValue* component, bool wai
     LogBootstrap("Install component: " + ItemTitle(component));
     const TJsonValue* installBlock = component->Find("install");
     if (installBlock == nullptr) throw EInstallError(NoInstallerMessage);
-    if (IsActionBlock(*installBlock)) {
+    if (IsActionInstall(*installBlock)) {
         const std::string action = GetJsonString(*installBlock, "action");
         LogBootstrap("Execute action: " + action);
         const TEnvCheckResult result = RunAction(*installBlock);
@@ -460,7 +462,7 @@ void TBootstrapInstaller::RunInstallAll(const TInstallAllJob& job) {
             const TJsonValue* installBlock = component != nullptr ? component->Find("install") : nullptr;
             if (installBlock == nullptr) throw EInstallError(NoInstallerMessage);
 
-            if (IsActionBlock(*installBlock)) {
+            if (IsActionInstall(*installBlock)) {
                 Post([window, stepInstall, capInstall] { window->SetProgressSafe(stepInstall, capInstall); });
                 const std::string action = GetJsonString(*installBlock, "action");
                 LogBootstrap("Execute action: " + action);

@@ -48,6 +48,8 @@ std::string ItemTitle(const TJsonValue* component);
 // True for a plain file name that stays inside the folder it is joined to: not empty, not "." or
 // "..", without separators, drive colons or control characters.
 bool IsPlainFileName(const std::string& name);
+// The install block's "type" is "action" (letters A to Z in any case).
+bool IsActionInstall(const TJsonValue& installBlock);
 // The data folder's "install" folder, with a trailing separator.
 std::string InstallFolder();
 
@@ -86,9 +88,10 @@ public:
     // (with `fileName` empty) only when the block has no "url"; raises on every other failure.
     bool DownloadComponent(const TJsonValue& installBlock, std::string& fileName);
     // Starts the installer elevated; with `wait`, waits for it with the post-check of
-    // `checkComponent` (may be null). A non-zero exit code is only logged.
-    void LaunchInstaller(const TJsonValue& installBlock, const std::string& fileName, bool silent, bool wait,
-                         const TJsonValue* checkComponent);
+    // `checkComponent` (may be null). A non-zero exit code is only logged; the exit code of an
+    // installer waited for is returned, nothing when it was not waited for.
+    std::optional<int> LaunchInstaller(const TJsonValue& installBlock, const std::string& fileName,
+                                       bool silent, bool wait, const TJsonValue* checkComponent);
     // The exit code of the tracked installer; 0 when none is tracked or the post-check ended it.
     int WaitForInstaller(const TJsonValue* checkComponent, const std::string& fileName);
     // Ends the tracked installer. Safe from the main thread while the worker waits for it.
