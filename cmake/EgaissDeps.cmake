@@ -42,7 +42,7 @@ pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
 
 find_package(Qt6 REQUIRED COMPONENTS Core)
 if(EGAISS_BUILD_GUI)
-  find_package(Qt6 REQUIRED COMPONENTS Widgets)
+  find_package(Qt6 REQUIRED COMPONENTS Widgets Network)
 endif()
 
 # cpp-httplib serves the simulators and the fake peers of the tests.

@@ -3,6 +3,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -322,7 +323,8 @@ void TUtmApi::FetchDiagnosis(TUtmDiagnosis& diagnosis) {
         diagnosis.FsrarId = ExtractFsrarId(diagnosis.CertCn);
         // Outside the CN only a marked id counts: the digits of any answer (its XML declaration,
         // dates) would otherwise pass for an id when no token is plugged in.
-        if (diagnosis.FsrarId.empty() && Contains(LowerText(xml), "fsrar-rsa-")) diagnosis.FsrarId = ExtractFsrarId(xml);
+        if (diagnosis.FsrarId.empty() && Contains(LowerText(xml), "fsrar-rsa-"))
+            diagnosis.FsrarId = ExtractFsrarId(xml);
         diagnosis.OK = !diagnosis.FsrarId.empty();
         if (!diagnosis.OK) diagnosis.ErrorText = "No FSRAR_ID (CN) in /diagnosis. Check USB token.";
     } catch (const std::exception& error) {
@@ -336,6 +338,15 @@ std::vector<std::string> TUtmApi::ListOutURLs() {
     std::unordered_set<std::string> seen;  // lower-cased
     const auto add = [&](std::string url) {
         if (url.empty()) return;
+        // A URL no request can carry would fail every cycle at the same place and hold up the
+        // documents listed after it.
+        const auto isControl = [](char c) { return static_cast<unsigned char>(c) < ' ' || c == '\x7F'; };
+        if (std::any_of(url.begin(), url.end(), [&](char c) { return c == ' ' || isControl(c); })) {
+            std::string shown = TextLeft(url, 160);
+            std::replace_if(shown.begin(), shown.end(), isControl, '?');
+            LogInfo("UTM /opt/out: skipped malformed URL: " + shown);
+            return;
+        }
         // Whatever the list says, only documents of the out side are fetched and deleted.
         if (!IsOutDocumentPath(PathAndQuery(ResolveURL(FBaseURL, url)))) {
             LogInfo("UTM /opt/out: skipped URL outside /opt/out/: " + TextLeft(url, 160));

@@ -89,11 +89,6 @@ std::string LocalStamp() {
     return text;
 }
 
-bool IsActionBlock(const TJsonValue& installBlock) {
-    std::string type;
-    return TryGetJsonString(installBlock, "type", type) && EqualsNoCase(type, "action");
-}
-
 bool PathExists(const std::string& path) {
     std::error_code error;
     return fs::symlink_status(Utf8Path(path), error).type() != fs::file_type::not_found;
@@ -173,20 +168,20 @@ bool IsPlainFileName(const std::string& name) {
     return true;
 }
 
+bool IsActionInstall(const TJsonValue& installBlock) {
+    std::string type;
+    return TryGetJsonString(installBlock, "type", type) && EqualsNoCase(type, "action");
+}
+
 std::string InstallFolder() {
     return PathUtf8(Utf8Path(AgentDataDir()) / "install" / "");
 }
 
 TBootstrapInstaller::TBootstrapInstaller(TBootstrapWindow& window, TEgaissConfig cfg, TMainThreadPoster post,
                                          TInstallOptions options)
-    : FWindow(window),
-      FCfg(std::move(cfg)),
-      FPost(std::move(post)),
-      FOptions(std::move(options)),
-      FAlive(std::make_shared<std::atomic<bool>>(true)) {}
+    : FWindow(window), FCfg(std::move(cfg)), FPost(std::move(post)), FOptions(std::move(options)) {}
 
 TBootstrapInstaller::~TBootstrapInstaller() {
-    *FAlive = false;
     FInstallCancel = true;
     KillInstaller();
     if (FWorker.joinable()) FWorker.join();
@@ -210,13 +205,10 @@ TEnvCheckResult TBootstrapInstaller::RunAction(const TJsonValue& installBlock) c
 }
 
 void TBootstrapInstaller::Post(std::function<void()> step) {
-    auto guarded = [alive = FAlive, step = std::move(step)] {
-        if (*alive) step();
-    };
     if (FPost) {
-        FPost(std::move(guarded));
+        FPost(std::move(step));
     } else {
-        guarded();
+        step();
     }
 }
 
@@ -286,8 +278,9 @@ bool TBootstrapInstaller::DownloadComponent(const TJsonValue& installBlock, std:
     return true;
 }
 
-void TBootstrapInstaller::LaunchInstaller(const TJsonValue& installBlock, const std::string& fileName,
-                                          bool silent, bool wait, const TJsonValue* checkComponent) {
+std::optional<int> TBootstrapInstaller::LaunchInstaller(const TJsonValue& installBlock,
+                                                        const std::string& fileName, bool silent, bool wait,
+                                                        const TJsonValue* checkComponent) {
     std::string type;
     if (!TryGetJsonString(installBlock, "type", type)) type = "exe";
     std::string args;
@@ -336,9 +329,10 @@ void TBootstrapInstaller::LaunchInstaller(const TJsonValue& installBlock, const 
     if (wait && InstallerTracked()) {
         const int exitCode = WaitForInstaller(checkComponent, fileName);
         LogBootstrap("Installer finished: exit_code=" + std::to_string(exitCode) + " file=" + fileName);
-    } else {
-        LogBootstrap("Installer started (no wait): " + fileName);
+        return exitCode;
     }
+    LogBootstrap("Installer started (no wait): " + fileName);
+    return std::nullopt;
 }
 
 int TBootstrapInstaller::WaitForInstaller(const TJsonValue* checkComponent, const std::string& fileName) {
@@ -402,7 +396,7 @@ bool TBootstrapInstaller::InstallComponent(const TJsonValue* component, bool wai
     LogBootstrap("Install component: " + ItemTitle(component));
     const TJsonValue* installBlock = component->Find("install");
     if (installBlock == nullptr) throw EInstallError(NoInstallerMessage);
-    if (IsActionBlock(*installBlock)) {
+    if (IsActionInstall(*installBlock)) {
         const std::string action = GetJsonString(*installBlock, "action");
         LogBootstrap("Execute action: " + action);
         const TEnvCheckResult result = RunAction(*installBlock);
@@ -464,7 +458,7 @@ void TBootstrapInstaller::RunInstallAll(const TInstallAllJob& job) {
             const TJsonValue* installBlock = component != nullptr ? component->Find("install") : nullptr;
             if (installBlock == nullptr) throw EInstallError(NoInstallerMessage);
 
-            if (IsActionBlock(*installBlock)) {
+            if (IsActionInstall(*installBlock)) {
                 Post([window, stepInstall, capInstall] { window->SetProgressSafe(stepInstall, capInstall); });
                 const std::string action = GetJsonString(*installBlock, "action");
                 LogBootstrap("Execute action: " + action);

@@ -94,6 +94,8 @@ void ApplyBrandSuffix(TScaleBrandConfig& brand, const std::string& suffix, const
         brand.ExpectFile = value;
     } else if (suffix == "poll_seconds" || suffix == "poll") {
         brand.PollSeconds = IntegerOr(value, DefaultScalePollSeconds);
+    } else if (suffix == "search_subnets") {
+        brand.SearchSubnets = value;
     } else if (!suffix.empty() && suffix[0] >= '0' && suffix[0] <= '9') {
         TScaleEndpoint endpoint = TScaleEndpoint::FromLine(value);
         if (!endpoint.Host.empty()) brand.Scales.push_back(std::move(endpoint));
@@ -114,6 +116,8 @@ void AppendBrandLines(std::vector<std::string>& lines, const TScaleBrandConfig& 
     lines.push_back(key + "_dir=" + SingleLine(brand.VesiDir));
     lines.push_back(key + "_file=" + SingleLine(brand.ExpectFile));
     lines.push_back(key + "_poll_seconds=" + std::to_string(brand.PollSeconds));
+    if (!IsBlank(brand.SearchSubnets))
+        lines.push_back(key + "_search_subnets=" + SingleLine(brand.SearchSubnets));
     lines.push_back(key + "_count=" + std::to_string(brand.Scales.size()));
     for (std::size_t i = 0; i < brand.Scales.size(); ++i) {
         lines.push_back(key + "_" + std::to_string(i) + "=" + SingleLine(brand.Scales[i].AsLine()));
