@@ -5,7 +5,6 @@
 namespace egaiss::test {
 
 int RefusedLoopbackPort() {
-    platform::InitSockets();
     // The system hands out a free port; once the listener is closed, nothing listens there.
     platform::TTcpListener listener({platform::IPv4Loopback, 0});
     return listener.LocalEndpoint().Port;

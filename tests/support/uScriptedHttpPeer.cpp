@@ -83,7 +83,7 @@ TPeerAnswer PeerReply(const std::string& status, const std::string& body,
 }
 
 TScriptedHttpPeer::TScriptedHttpPeer(TPeerScript script)
-    : FScript(std::move(script)), FListener((InitSockets(), TIPv4Endpoint{IPv4Loopback, 0})) {
+    : FScript(std::move(script)), FListener({IPv4Loopback, 0}) {
     FAcceptor = std::thread([this] { AcceptLoop(); });
 }
 
