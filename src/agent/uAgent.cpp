@@ -202,7 +202,7 @@ void TAgent::DoSyncAsync() {
         try {
             LogStep("Sync.thread_enter");
             outcome = sync->RunSync(cfg);
-            LogStep("Sync.thread_leave", std::string(outcome.OK ? "True" : "False") + " " + outcome.Msg);
+            LogStep("Sync.thread_leave", std::string(BoolText(outcome.OK)) + " " + outcome.Msg);
         } catch (const std::exception& error) {
             outcome = {false, error.what()};
             LogException("Sync thread", error);
@@ -237,7 +237,7 @@ void TAgent::ScalesSettingsSaved(int brand) {
     ApplyScalesTimer();
     const bool active = brand >= 0 && brand < ScaleBrandCount &&
                         IsBrandActive(FScalesCfg.Brands[static_cast<std::size_t>(brand)]);
-    LogInfo("Scales " + ScaleBrandTitle(brand) + " saved; active=" + (active ? "True" : "False"));
+    LogInfo("Scales " + ScaleBrandTitle(brand) + " saved; active=" + BoolText(active));
 }
 
 void TAgent::DoScalesPollAsync() {

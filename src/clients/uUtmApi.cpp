@@ -131,13 +131,6 @@ std::string LowerText(std::string_view text) {
     return lower;
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-bool Contains(std::string_view text, std::string_view part) {
-    return text.find(part) != std::string_view::npos;
-}
-
 // Whole text as a 32-bit signed integer: an optional sign and decimal digits.
 bool ReadsAsInteger(std::string_view text) {
     std::size_t pos = 0;
@@ -371,7 +364,7 @@ std::vector<std::string> TUtmApi::ListOutURLs() {
 
     for (const auto& raw : SplitTextLines(body)) {
         std::string line = TrimControl(raw);
-        if (StartsWith(LowerText(line), "http") && Contains(line, "/opt/") && !Contains(line, "<"))
+        if (LowerText(line).starts_with("http") && Contains(line, "/opt/") && !Contains(line, "<"))
             add(std::move(line));
     }
     return urls;
@@ -454,7 +447,7 @@ bool TUtmApi::SendDocument(const std::string& docType, const std::string& xml, s
         while (start <= reply.size()) {
             const std::size_t end = reply.find_first_of(" \r\n", start);
             const std::string piece = TrimControl(std::string_view(reply).substr(start, end - start));
-            if (StartsWith(LowerText(piece), "http")) {
+            if (LowerText(piece).starts_with("http")) {
                 utmURL = piece;
                 break;
             }
@@ -495,7 +488,7 @@ std::string TUtmApi::ResolveURL(const std::string& base, const std::string& ref)
         if (const auto match = AbsoluteUrlPattern().FindFirst(r)) r = TrimControl(match->Whole);
     }
     const std::string lower = LowerText(r);
-    if (StartsWith(lower, "http://") || StartsWith(lower, "https://")) return r;
+    if (lower.starts_with("http://") || lower.starts_with("https://")) return r;
     if (r.empty()) return base + "/";
     if (r.front() == '/') return base + r;
     return base + "/" + r;

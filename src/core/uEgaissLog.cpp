@@ -137,7 +137,7 @@ std::string JoinCrLf(const std::vector<std::string>& lines, std::size_t from) {
 }
 
 std::string AsciiFlag(const std::string& text) {
-    return IsAsciiText(text) ? "True" : "False";
+    return BoolText(IsAsciiText(text));
 }
 
 void TrimWhenDue() {

@@ -68,14 +68,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && FoldLower(a) == FoldLower(b);
 }
 
-bool Contains(std::string_view text, std::string_view part) {
-    return text.find(part) != std::string_view::npos;
-}
-
-const char* BoolText(bool value) {
-    return value ? "True" : "False";
-}
-
 std::string FileNameOf(const std::string& path) {
     return PathUtf8(Utf8Path(path).filename());
 }

@@ -391,14 +391,11 @@ TEST(LogStartTest, FirstUseTrimsOnceBeforeWritingThenWaitsHalfAnHour) {
 
 TEST_F(LogTest, TempFilePathAndTextFileHelpers) {
     const std::string xml = MakeTempFilePath("velmora_egaiss_", "xml");
-    EXPECT_TRUE(std::regex_match(xml, std::regex(R"(.*[/\\]velmora_egaiss_)"
-                                                 "[0-9A-F]{8}\\.xml")));
+    EXPECT_TRUE(std::regex_match(xml, std::regex(R"(.*[/\\]velmora_egaiss_[0-9A-F]{8}\.xml)")));
     EXPECT_EQ(Utf8Path(xml).parent_path(), Utf8Path(FDir.Path()));
     EXPECT_FALSE(std::filesystem::exists(xml));
-    EXPECT_TRUE(std::regex_match(MakeTempFilePath("p", ".tmp"), std::regex(R"(.*[/\\]p)"
-                                                                           "[0-9A-F]{8}\\.tmp")));
-    EXPECT_TRUE(std::regex_match(MakeTempFilePath("p", ""), std::regex(R"(.*[/\\]p)"
-                                                                       "[0-9A-F]{8}")));
+    EXPECT_TRUE(std::regex_match(MakeTempFilePath("p", ".tmp"), std::regex(R"(.*[/\\]p[0-9A-F]{8}\.tmp)")));
+    EXPECT_TRUE(std::regex_match(MakeTempFilePath("p", ""), std::regex(R"(.*[/\\]p[0-9A-F]{8})")));
     WriteFileText(xml, "taken");
     EXPECT_NE(MakeTempFilePath("velmora_egaiss_", "xml"), xml);
 
