@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <random>
 
 #include "platform/uErrors.h"
@@ -58,6 +59,10 @@ void WriteAll(HANDLE handle, const std::string& bytes, const std::string& path) 
 void AppendToFile(const std::string& path, const std::string& bytes) {
     // Append-only access makes the system put every write at the end as it is then: a seek to the end
     // followed by a write would overwrite what another process appended in between.
+    // Threads of this process also take turns, for file systems that do not make such writes atomic
+    // (network shares; Wine writes at the size it last saw).
+    static std::mutex appendLock;
+    const std::lock_guard turn(appendLock);
     const TUniqueHandle file = OpenForWriting(path, OPEN_ALWAYS, FILE_APPEND_DATA | SYNCHRONIZE);
     WriteAll(file.get(), bytes, path);
 }
