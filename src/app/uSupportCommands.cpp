@@ -267,7 +267,7 @@ int RunPrepareInstallCommand(const TEgaissConfig& cfg, const std::vector<std::st
     for (const std::string& arg : args) {
         if (arg == "--all") {
             choice.All = true;
-        } else if (arg.rfind("-", 0) == 0) {
+        } else if (arg.starts_with('-')) {
             err << "VelmoraEgaissAgent: prepare-install: unknown option: " << arg << "\n";
             return ExitUsage;
         } else {

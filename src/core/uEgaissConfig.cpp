@@ -149,7 +149,7 @@ TDataDirOverride::~TDataDirOverride() {
 }
 
 std::string AgentDataDir() {
-    const std::string folder = DataDirLocation();
+    std::string folder = DataDirLocation();
     std::error_code ignored;
     std::filesystem::create_directories(Utf8Path(folder), ignored);
     return folder;
