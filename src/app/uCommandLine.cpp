@@ -1,9 +1,9 @@
 #include "app/uCommandLine.h"
 
-#include <cctype>
 #include <ostream>
 
 #include "app/uSupportCommands.h"
+#include "core/uEgaissRu.h"
 #include "core/uVersion.h"
 
 namespace egaiss {
@@ -30,9 +30,7 @@ constexpr TModeName ModeNames[] = {
 // "-noupdate" or "/noupdate" in any letter case; two hyphens do not count.
 bool IsNoUpdateSwitch(const std::string& arg) {
     if (arg.size() != 9 || (arg[0] != '-' && arg[0] != '/')) return false;
-    std::string word = arg.substr(1);
-    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return word == "noupdate";
+    return LowerAscii(arg.substr(1)) == "noupdate";
 }
 
 TCommandLine Invalid(const TCommandLine& parsed, const std::string& error) {
@@ -54,7 +52,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             continue;
         }
         // The command checks its own options.
-        if (result.Mode == TRunMode::rmScalesFind) {
+        if (result.Mode == TRunMode::rmScalesFind || result.Mode == TRunMode::rmConfig) {
             result.CommandArgs.push_back(arg);
             continue;
         }
@@ -79,8 +77,14 @@ void PrintUsage(std::ostream& out) {
            "Commands:\n"
            "  --headless   run the agent without any window until SIGINT or SIGTERM\n"
            "  sync         run one sync cycle now; prints OK: or FAILED: and the message\n"
-           "  diagnose     print the UTM diagnosis as JSON\n"
+           "  diagnose     print the UTM diagnosis as indented JSON\n"
            "  config       print the effective settings (the secret hidden)\n"
+           "  config --set KEY=VALUE...\n"
+           "               save the given settings as the settings dialog does (keys of\n"
+           "               agent.ini: server_url, agent_id, agent_secret, utm_host, utm_port,\n"
+           "               poll_seconds, firm_id, id_sklad, label, autostart), then print\n"
+           "               them; a bad key or value, or incomplete settings, write nothing.\n"
+           "               A running agent reads them at its next start\n"
            "  scales-load  load the waiting price file into the scales now; prints the result\n"
            "  scales-find [--subnet CIDR]... [--port N] [--timeout-ms N]\n"
            "               search the LAN for scales; prints host:port:serial per scale.\n"
@@ -114,7 +118,7 @@ int RunSupportCommand(const TCommandLine& commandLine, std::ostream& out, std::o
         case TRunMode::rmDiagnose:
             return RunDiagnoseCommand(out);
         case TRunMode::rmConfig:
-            return RunConfigCommand(out);
+            return RunConfigCommand(commandLine.CommandArgs, out, err);
         case TRunMode::rmScalesLoad:
             return RunScalesLoadCommand(out);
         case TRunMode::rmScalesFind:

@@ -24,7 +24,7 @@ struct TCommandLine {
     TRunMode Mode = TRunMode::rmTray;
     bool NoUpdate = false;
     std::string Error;  // why the arguments are invalid
-    // The arguments after a command that takes options of its own (scales-find).
+    // The arguments after a command that takes options of its own (scales-find, config).
     std::vector<std::string> CommandArgs;
 };
 

@@ -1,5 +1,9 @@
 #include "app/uSupportCommands.h"
 
+#include <rapidjson/document.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+
 #include <atomic>
 #include <charconv>
 #include <ostream>
@@ -7,6 +11,7 @@
 #include "app/uCommandLine.h"
 #include "clients/uUtmApi.h"
 #include "clients/uVelmoraApi.h"
+#include "core/uConfigEdit.h"
 #include "core/uEgaissLog.h"
 #include "platform/uErrors.h"
 #include "platform/uNetAdapters.h"
@@ -93,6 +98,48 @@ bool ParseFindOptions(const std::vector<std::string>& args, TFindOptions& option
     return true;
 }
 
+// Indented, with non-ASCII characters as UTF-8 text instead of \u escapes.
+std::string JsonForPeople(const std::string& json) {
+    rapidjson::Document doc;
+    doc.Parse(json.data(), json.size());
+    if (doc.HasParseError()) return json;
+    rapidjson::StringBuffer buffer;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+    writer.SetIndent(' ', 2);
+    doc.Accept(writer);
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+// Applies "KEY=VALUE" arguments to the draft; the reason of the first refused one, else empty.
+std::string SetDraftValues(TConfigDraft& draft, const std::vector<std::string>& assignments) {
+    for (const std::string& assignment : assignments) {
+        const auto equals = assignment.find('=');
+        if (equals == std::string::npos || equals == 0) return "expected KEY=VALUE, got '" + assignment + "'";
+        std::string refused =
+            SetDraftValue(draft, assignment.substr(0, equals), assignment.substr(equals + 1));
+        if (!refused.empty()) return refused;
+    }
+    return {};
+}
+
+int SetConfigValues(const std::vector<std::string>& assignments, std::ostream& out, std::ostream& err) {
+    try {
+        TConfigDraft draft = LoadConfigDraft();
+        std::string refused = SetDraftValues(draft, assignments);
+        if (refused.empty() && !draft.IsComplete()) refused = MissingFieldsMessage;
+        if (!refused.empty()) {
+            err << "VelmoraEgaissAgent: config --set: " << refused << "\n";
+            return ExitUsage;
+        }
+        out << EffectiveConfigText(SaveConfigDraft(draft));
+        return ExitOk;
+    } catch (const std::exception& error) {
+        LogException("Config command", error);
+        err << "Failed to save settings: " << error.what() << "\n";
+        return ExitFailed;
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<platform::TInstanceLock> LockDataFolder() {
@@ -129,7 +176,7 @@ int RunDiagnoseCommand(std::ostream& out) {
     const TEgaissConfig cfg = LoadConfig();
     TUtmDiagnosis diagnosis;
     TUtmApi(cfg.UtmBaseURL()).FetchDiagnosis(diagnosis);
-    out << UtmDiagnosisJson(diagnosis) << "\n";
+    out << JsonForPeople(UtmDiagnosisJson(diagnosis)) << "\n";
     return diagnosis.OK ? ExitOk : ExitFailed;
 }
 
@@ -143,9 +190,16 @@ std::string EffectiveConfigText(const TEgaissConfig& cfg) {
     return text + "autostart=" + (cfg.AutoStart ? "1" : "0") + "\n";
 }
 
-int RunConfigCommand(std::ostream& out) {
-    out << EffectiveConfigText(LoadConfig());
-    return ExitOk;
+int RunConfigCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        out << EffectiveConfigText(LoadConfig());
+        return ExitOk;
+    }
+    if (args.front() != "--set" || args.size() < 2) {
+        err << "VelmoraEgaissAgent: config: expected --set KEY=VALUE...\n";
+        return ExitUsage;
+    }
+    return SetConfigValues({args.begin() + 1, args.end()}, out, err);
 }
 
 int RunScalesLoadCommand(std::ostream& out) {

@@ -12,7 +12,10 @@ namespace egaiss {
 
 int RunSyncCommand(std::ostream& out);
 int RunDiagnoseCommand(std::ostream& out);
-int RunConfigCommand(std::ostream& out);
+// Without `args` prints the effective settings. `args` "--set KEY=VALUE...": saves them as the
+// settings dialog does and prints the result; 2 with nothing written for a bad key, a bad value
+// or incomplete settings.
+int RunConfigCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // Loads the waiting price file into the scales as the dialog's "load now" does; 0 when loaded.
 int RunScalesLoadCommand(std::ostream& out);
 // `args`: [--subnet CIDR]... [--port N] [--timeout-ms N]. One "host:port[:serial]" line per scale;

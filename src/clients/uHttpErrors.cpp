@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 
+#include "clients/uPeerJson.h"
 #include "core/uEgaissLog.h"
 #include "core/uEgaissRu.h"
 
@@ -180,8 +181,7 @@ std::string HttpResponseAsUtf8(const platform::THttpResponse* response) {
 std::optional<std::string> TryJsonErrorText(const std::string& text) {
     try {
         rapidjson::Document document;
-        document.Parse<rapidjson::kParseNumbersAsStringsFlag>(text.data(), text.size());
-        if (document.HasParseError() || !document.IsObject()) return std::nullopt;
+        if (!ParsePeerJson(text, document) || !document.IsObject()) return std::nullopt;
         for (const char* name : {"error", "message"}) {
             std::optional<std::string> value = MemberText(document, name);
             if (value && !value->empty()) return value;
@@ -221,6 +221,12 @@ void ConfigureServerClient(platform::THttpClient& client, bool quick) {
     client.SetConnectTimeoutMs(quick ? 5000 : 10000);
     client.SetResponseTimeoutMs(quick ? 15000 : 60000);
     client.SetFollowRedirects(true);
+    // Every request of the server client carries the agent's id and secret.
+    client.SetSameHostRedirectsOnly(true);
+}
+
+void ConfigureDownloadRate(platform::THttpClient& client) {
+    client.SetMinimumRate(DownloadMinBytesPerSecond, DownloadRateWindowMs);
 }
 
 }  // namespace egaiss

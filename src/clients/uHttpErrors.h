@@ -74,8 +74,15 @@ std::string HttpErrorText(const platform::THttpResponse& response);
 // The exception for a failed answer; the caller raises it.
 EHttpError NewHttpError(const platform::THttpResponse& response);
 
-// Time-out profiles; each applies PrepareHttpClient first.
+// Time-out profiles; each applies PrepareHttpClient first. A request must end within the profile's
+// connect plus response time-out; the server profiles follow redirects on the server's host only.
 void ConfigureUtmClient(platform::THttpClient& client, bool quick);
 void ConfigureServerClient(platform::THttpClient& client, bool quick);
+
+// Large downloads (components, update packages) may take long but must keep moving: below 1 KiB/s
+// over 30 s they fail, instead of having a whole-request deadline.
+inline constexpr int DownloadMinBytesPerSecond = 1024;
+inline constexpr int DownloadRateWindowMs = 30000;
+void ConfigureDownloadRate(platform::THttpClient& client);
 
 }  // namespace egaiss

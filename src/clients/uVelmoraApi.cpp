@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "clients/uHttpErrors.h"
+#include "clients/uPeerJson.h"
 #include "core/uEgaissLog.h"
 #include "core/uEgaissRu.h"
 #include "platform/uHttpClient.h"
@@ -19,9 +20,6 @@ namespace {
 
 // Compact output, every character below 32 or above 127 escaped, upper-case hex digits.
 using TJsonWriter = rapidjson::Writer<rapidjson::StringBuffer, rapidjson::UTF8<>, rapidjson::ASCII<>>;
-
-// Numbers stay as the literal the server wrote; deep nesting cannot exhaust the stack.
-constexpr unsigned JsonParseFlags = rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag;
 
 class TJsonBody {
 public:
@@ -73,8 +71,7 @@ private:
 
 // The answer as a JSON object, or nothing for an answer that is not one.
 bool ParseObject(const std::string& text, rapidjson::Document& doc) {
-    doc.Parse<JsonParseFlags>(text.data(), text.size());
-    return !doc.HasParseError() && doc.IsObject();
+    return ParsePeerJson(text, doc) && doc.IsObject();
 }
 
 const rapidjson::Value* Member(const rapidjson::Value& object, const char* name) {
@@ -95,6 +92,13 @@ std::string ValueText(const rapidjson::Value& value) {
 std::string MemberText(const rapidjson::Value& object, const char* name) {
     const rapidjson::Value* value = Member(object, name);
     return value ? ValueText(*value) : std::string();
+}
+
+// A member holding a non-empty string or a number (read as its literal).
+bool HasText(const rapidjson::Value& object, const char* name) {
+    if (!object.IsObject()) return false;
+    const rapidjson::Value* value = Member(object, name);
+    return value != nullptr && value->IsString() && value->GetStringLength() > 0;
 }
 
 // Whole text as a decimal integer of type T (optional sign); 0 for anything else or out of range.
@@ -271,18 +275,28 @@ bool TVelmoraApi::PollSyncCommand(const std::string& version) {
 bool TVelmoraApi::FetchOutbox(std::vector<TOutboxDoc>& docs) {
     docs.clear();
     const std::string answer = GetRoute("egaiss/agent/outbox");
+    // An answer that hides the queue must not pass for an empty one.
+    const auto unreadable = [] { return EAgentError("Server outbox: unreadable answer"); };
     rapidjson::Document doc;
-    if (!ParseObject(answer, doc)) return false;
+    if (!ParsePeerJson(answer, doc)) {
+        if (TrimControl(answer).empty()) return false;
+        throw unreadable();
+    }
+    if (doc.IsArray() && doc.Empty()) return false;
+    if (!doc.IsObject()) throw unreadable();
     const rapidjson::Value* documents = Member(doc, "documents");
-    if (documents == nullptr || !documents->IsArray()) return true;
+    if (documents == nullptr || documents->IsNull()) return true;
+    if (!documents->IsArray()) throw unreadable();
+    int position = 0;
     for (const auto& element : documents->GetArray()) {
-        TOutboxDoc item;
-        if (element.IsObject()) {
-            item.DocID = MemberText(element, "doc_id");
-            item.DocType = MemberText(element, "doc_type");
-            item.XML = MemberText(element, "xml");
+        ++position;
+        if (!HasText(element, "doc_id") || !HasText(element, "doc_type")) {
+            LogError("Server outbox: document #" + std::to_string(position) +
+                     " skipped, it has no doc_id or doc_type");
+            continue;
         }
-        docs.push_back(std::move(item));
+        docs.push_back(
+            {MemberText(element, "doc_id"), MemberText(element, "doc_type"), MemberText(element, "xml")});
     }
     return true;
 }

@@ -59,8 +59,11 @@ public:
     // True only when the server answers with "sync_now": true.
     bool PollSyncCommand(const std::string& version);
 
-    // The Boolean results say whether the answer was a JSON object.
+    // False for an empty answer (no body or "[]"): nothing is queued. An element without "doc_id" or
+    // "doc_type" is skipped with a log line. Raises EAgentError "Server outbox: unreadable answer" for
+    // any other answer that is not an object with an array "documents" (or none).
     bool FetchOutbox(std::vector<TOutboxDoc>& docs);
+    // The Boolean results say whether the answer was a JSON object.
     bool FetchOutboxStatus(std::vector<TOutboxStatusRow>& rows, int& queued, int& errors);
     bool ClearOutbox(const std::vector<std::string>& statuses, const std::string& reason, int& cleared);
 

@@ -1,7 +1,6 @@
 #include "core/uEgaissConfig.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <filesystem>
 #include <mutex>
@@ -25,12 +24,6 @@ constexpr int MinPollSeconds = 60;
 
 std::mutex DataDirOverrideLock;
 std::optional<std::string> DataDirOverride;
-
-std::string LowerAscii(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;

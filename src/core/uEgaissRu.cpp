@@ -83,4 +83,11 @@ std::string TrimControl(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
+std::string LowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 }  // namespace egaiss

@@ -21,5 +21,7 @@ std::string TextLeft(std::string_view text, std::size_t count);
 
 // Trims every character below code 33 from both ends.
 std::string TrimControl(std::string_view text);
+// Lower-cases the letters A to Z; other bytes stay.
+std::string LowerAscii(std::string text);
 
 }  // namespace egaiss

@@ -54,12 +54,21 @@ void THttpClient::SetMaxBodyBytes(std::uint64_t bytes) {
     FImpl->Settings.MaxBodyBytes = std::min(bytes, MaxHttpBodyBytes);
 }
 
+void THttpClient::SetSameHostRedirectsOnly(bool sameHostOnly) {
+    FImpl->Settings.SameHostRedirectsOnly = sameHostOnly;
+}
+
+void THttpClient::SetMinimumRate(int bytesPerSecond, int windowMs) {
+    FImpl->Settings.MinimumBytesPerSecond = bytesPerSecond;
+    FImpl->Settings.RateWindowMs = windowMs;
+}
+
 THttpResponse THttpClient::Send(const THttpRequest& request) {
-    return FImpl->Transport->Perform(FImpl->Settings, request, nullptr);
+    return PerformFollowingRedirects(*FImpl->Transport, FImpl->Settings, request, nullptr);
 }
 
 THttpResponse THttpClient::DownloadToFile(const THttpRequest& request, const std::string& path) {
-    return FImpl->Transport->Perform(FImpl->Settings, request, &path);
+    return PerformFollowingRedirects(*FImpl->Transport, FImpl->Settings, request, &path);
 }
 
 }  // namespace egaiss::platform

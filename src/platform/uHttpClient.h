@@ -55,10 +55,20 @@ public:
     THttpClient& operator=(const THttpClient&) = delete;
 
     void SetConnectTimeoutMs(int milliseconds);
-    // A server that sends nothing for this long fails the request; a body that keeps coming does not.
+    // A server that sends nothing for this long fails the request. The whole request, redirects
+    // included, must also end within the connect plus the response time-out, so that a body that
+    // keeps trickling in cannot hold it up for longer.
     void SetResponseTimeoutMs(int milliseconds);
-    // Redirects are followed (at most 5) unless switched off.
+    // For large downloads, instead of that deadline: the request fails when fewer than
+    // `bytesPerSecond` arrive on average over any of its successive windows of `windowMs`.
+    void SetMinimumRate(int bytesPerSecond, int windowMs);
+    // Redirects are followed (at most 5) unless switched off. A redirected request keeps its method,
+    // headers and body; a redirect from https to http is refused.
     void SetFollowRedirects(bool follow);
+    // For a client whose requests carry credentials: a redirect to a host other than that of the
+    // request's own URL (http to https on that host counts as the same) fails the request with
+    // "Redirect to another host refused: <host>" before anything is sent there.
+    void SetSameHostRedirectsOnly(bool sameHostOnly);
     // The HTTP layer never decodes bodies; asking it to raises EAgentError.
     void SetAutomaticDecompression(bool enabled);
     // A header sent with every request of this client (replaces one of the same name). A request

@@ -52,12 +52,31 @@ struct TFileClose {
 using TCurlEasy = std::unique_ptr<CURL, TCurlEasyFree>;
 using TCurlSlist = std::unique_ptr<curl_slist, TCurlSlistFree>;
 using TCurlMime = std::unique_ptr<curl_mime, TCurlMimeFree>;
+using TCurlUrl = std::unique_ptr<CURLU, TCurlUrlFree>;
+using TCurlText = std::unique_ptr<char, TCurlTextFree>;
+
+// A URL read by curl's own parser, the one that decides where a transfer connects.
+TCurlUrl ParsedURL(const std::string& url) {
+    TCurlUrl parsed(curl_url());
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return nullptr;
+    return parsed;
+}
+
+// One part of a parsed URL; empty when it has none.
+std::string UrlPart(CURLU* url, CURLUPart part, unsigned flags = 0) {
+    char* text = nullptr;
+    if (curl_url_get(url, part, &text, flags) != CURLUE_OK) return {};
+    const TCurlText owned(text);
+    return text;
+}
 
 // State of one transfer as curl's callbacks see it.
 struct TTransfer {
     THttpResponse Response;
     std::uint64_t MaxBodyBytes = MaxHttpBodyBytes;
     int ResponseTimeoutMs = 0;
+    TRequestLimits* Limits = nullptr;
+    std::string LimitBreach;
 
     const std::string* FilePath = nullptr;  // set for DownloadToFile
     std::unique_ptr<std::FILE, TFileClose> File;
@@ -91,7 +110,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     int code = 0;
     std::string reason;
     if (ParseStatusLine(line, code, reason)) {
-        // Each response of a redirect chain (and each interim 1xx) starts afresh.
+        // Each interim 1xx response is followed by the real one, which starts afresh.
         transfer.Response.StatusCode = code;
         transfer.Response.ReasonPhrase = std::move(reason);
         transfer.Response.Headers.clear();
@@ -116,6 +135,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     const std::size_t length = size * count;
     transfer.Touch();
     transfer.Received += length;
+    transfer.Limits->CountReceived(length);
     if (transfer.BodyGoesToFile()) {
         if (!transfer.OpenFile()) return 0;
         if (std::fwrite(data, 1, length, transfer.File.get()) != length) {
@@ -138,10 +158,12 @@ int OnConnected(void* user, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
-// Called at least about once a second while the transfer runs: enforces the response time-out as
-// silence since the last byte moved, so a slow but steady body is never cut off.
+// Called at least about once a second while the transfer runs: enforces the request's limits, and the
+// response time-out as silence since the last byte moved.
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
     auto& transfer = *static_cast<TTransfer*>(user);
+    transfer.LimitBreach = transfer.Limits->Breach();
+    if (!transfer.LimitBreach.empty()) return 1;
     if (!transfer.Sending || transfer.ResponseTimeoutMs <= 0) return 0;
     if (uploaded != transfer.LastUploaded) {
         transfer.LastUploaded = uploaded;
@@ -160,18 +182,11 @@ std::string ConnectTarget(CURL* handle, const std::string& fallbackURL) {
     char* effective = nullptr;
     curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective);
     const std::string url = effective != nullptr ? effective : fallbackURL;
-    const std::unique_ptr<CURLU, TCurlUrlFree> parsed(curl_url());
-    char* host = nullptr;
-    char* port = nullptr;
-    if (parsed && curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
-        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK &&
-        curl_url_get(parsed.get(), CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
-        const std::unique_ptr<char, TCurlTextFree> hostText(host);
-        const std::unique_ptr<char, TCurlTextFree> portText(port);
-        return "Failed to connect to " + std::string(host) + " port " + port;
+    if (const TCurlUrl parsed = ParsedURL(url)) {
+        const std::string host = UrlPart(parsed.get(), CURLUPART_HOST);
+        const std::string port = UrlPart(parsed.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+        if (!host.empty() && !port.empty()) return "Failed to connect to " + host + " port " + port;
     }
-    curl_free(host);
-    curl_free(port);
     return "Failed to connect to " + url;
 }
 
@@ -198,7 +213,21 @@ public:
     }
 
     THttpResponse Perform(const THttpSettings& settings, const THttpRequest& request,
-                          const std::string* filePath) override;
+                          const std::string* filePath, TRequestLimits& limits) override;
+
+    std::string ResolveRedirect(const std::string& base, const std::string& location) override {
+        const TCurlUrl url = ParsedURL(base);
+        // Set on a parsed URL, a relative reference is resolved against it.
+        if (!url || curl_url_set(url.get(), CURLUPART_URL, location.c_str(), 0) != CURLUE_OK)
+            throw ETransportError("Invalid redirect location: " + location);
+        return UrlPart(url.get(), CURLUPART_URL);
+    }
+
+    TUrlOrigin OriginOf(const std::string& url) override {
+        const TCurlUrl parsed = ParsedURL(url);
+        if (!parsed) throw ETransportError("URL using bad/illegal format: " + url);
+        return {UrlPart(parsed.get(), CURLUPART_SCHEME), UrlPart(parsed.get(), CURLUPART_HOST)};
+    }
 
 private:
     [[noreturn]] void RaiseFailure(CURLcode code, const TTransfer& transfer, const std::string& url);
@@ -208,7 +237,7 @@ private:
 };
 
 THttpResponse TCurlTransport::Perform(const THttpSettings& settings, const THttpRequest& request,
-                                      const std::string* filePath) {
+                                      const std::string* filePath, TRequestLimits& limits) {
     CURL* handle = FHandle.get();
     // Forgets the previous request's options, keeps the connection cache.
     curl_easy_reset(handle);
@@ -240,6 +269,7 @@ THttpResponse TCurlTransport::Perform(const THttpSettings& settings, const THttp
     TTransfer transfer;
     transfer.MaxBodyBytes = settings.MaxBodyBytes;
     transfer.ResponseTimeoutMs = settings.ResponseTimeoutMs;
+    transfer.Limits = &limits;
     transfer.FilePath = filePath;
 
     const std::string noProxy = NoProxyList();
@@ -255,9 +285,8 @@ THttpResponse TCurlTransport::Perform(const THttpSettings& settings, const THttp
     curl_easy_setopt(handle, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(std::max(settings.ConnectTimeoutMs, 0)));
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, settings.FollowRedirects ? 1L : 0L);
-    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // Redirects are followed by the shared code, which decides where a request may go.
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
@@ -332,6 +361,7 @@ THttpResponse TCurlTransport::Perform(const THttpSettings& settings, const THttp
 }
 
 void TCurlTransport::RaiseFailure(CURLcode code, const TTransfer& transfer, const std::string& url) {
+    if (!transfer.LimitBreach.empty()) throw ETransportError(transfer.LimitBreach);
     if (transfer.BodyTooLarge) throw ETransportError(BodyTooLargeMessage(transfer.MaxBodyBytes));
     if (!transfer.FileError.empty()) throw EFileError(transfer.FileError);
     const auto timedOutText = [&] {

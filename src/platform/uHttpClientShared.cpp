@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdlib>
+#include <optional>
 
 #include "platform/uErrors.h"
 
@@ -134,6 +136,87 @@ bool AppendWithinLimit(TBytes& body, const void* data, std::size_t length, std::
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     body.insert(body.end(), bytes, bytes + length);
     return true;
+}
+
+TRequestLimits::TRequestLimits(const THttpSettings& settings) {
+    if (settings.MinimumBytesPerSecond > 0 && settings.RateWindowMs > 0) {
+        FWindowMs = settings.RateWindowMs;
+        FWindowMinBytes = static_cast<std::uint64_t>(settings.MinimumBytesPerSecond) *
+                          static_cast<std::uint64_t>(settings.RateWindowMs) / 1000;
+    } else if (settings.ResponseTimeoutMs > 0) {
+        FDeadlineMs =
+            static_cast<long long>(std::max(settings.ConnectTimeoutMs, 0)) + settings.ResponseTimeoutMs;
+    }
+}
+
+int TRequestLimits::LongestWaitMs(int silenceMs) const {
+    long long longest = silenceMs > 0 ? silenceMs : INT_MAX;
+    if (FWindowMs > 0) longest = std::min(longest, FWindowMs);
+    if (FDeadlineMs > 0) longest = std::min(longest, FDeadlineMs - MillisecondsSince(FStarted));
+    return static_cast<int>(std::max(longest, 1LL));
+}
+
+void TRequestLimits::CountReceived(std::uint64_t bytes) {
+    FReceived += bytes;
+    FWindowBytes += bytes;
+}
+
+std::string TRequestLimits::Breach() {
+    const auto received = [this] { return " (" + std::to_string(FReceived) + " bytes received)"; };
+    if (FWindowMs > 0) {
+        if (MillisecondsSince(FWindowStart) < FWindowMs) return {};
+        if (FWindowBytes < FWindowMinBytes) {
+            return "Transfer too slow: " + std::to_string(FWindowBytes) + " bytes in " +
+                   std::to_string(FWindowMs) + " ms" + received();
+        }
+        FWindowStart = std::chrono::steady_clock::now();
+        FWindowBytes = 0;
+        return {};
+    }
+    if (FDeadlineMs > 0 && MillisecondsSince(FStarted) >= FDeadlineMs)
+        return "Request took longer than " + std::to_string(FDeadlineMs) + " ms" + received();
+    return {};
+}
+
+namespace {
+
+constexpr int MaxRedirects = 5;
+
+bool IsRedirectStatus(int code) {
+    return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
+void CheckRedirect(THttpTransport& transport, const THttpSettings& settings, const std::string& firstURL,
+                   const std::string& fromURL, const std::string& toURL) {
+    const TUrlOrigin to = transport.OriginOf(toURL);
+    if (SameNameAscii(transport.OriginOf(fromURL).Scheme, "https") && !SameNameAscii(to.Scheme, "https"))
+        throw ETransportError("Redirect from https to http refused: " + to.Host);
+    // The request may carry the agent's credentials; they go to no other host.
+    if (settings.SameHostRedirectsOnly && !SameNameAscii(transport.OriginOf(firstURL).Host, to.Host))
+        throw ETransportError("Redirect to another host refused: " + to.Host);
+}
+
+}  // namespace
+
+THttpResponse PerformFollowingRedirects(THttpTransport& transport, const THttpSettings& settings,
+                                        const THttpRequest& request, const std::string* filePath) {
+    TRequestLimits limits(settings);
+    std::optional<THttpRequest> redirected;  // copied only when a redirect needs it
+    const THttpRequest* current = &request;
+    for (int followed = 0;; ++followed) {
+        THttpResponse response = transport.Perform(settings, *current, filePath, limits);
+        const std::string location = response.Header("Location");
+        if (!settings.FollowRedirects || !IsRedirectStatus(response.StatusCode) || location.empty())
+            return response;
+        if (followed == MaxRedirects)
+            throw ETransportError("Maximum (" + std::to_string(MaxRedirects) + ") redirects followed");
+        std::string next = transport.ResolveRedirect(current->URL, location);
+        CheckRedirect(transport, settings, request.URL, current->URL, next);
+        // Method and body stay: a POST turned into a GET would pass the GET's answer off as the POST's.
+        if (!redirected) redirected = request;
+        redirected->URL = std::move(next);
+        current = &*redirected;
+    }
 }
 
 }  // namespace egaiss::platform::httpdetail

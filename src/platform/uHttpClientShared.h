@@ -17,18 +17,65 @@ struct THttpSettings {
     int ConnectTimeoutMs = 60000;
     int ResponseTimeoutMs = 30000;
     bool FollowRedirects = true;
+    bool SameHostRedirectsOnly = false;
+    // Both above 0: a minimum rate replaces the whole-request deadline.
+    int MinimumBytesPerSecond = 0;
+    int RateWindowMs = 0;
     std::uint64_t MaxBodyBytes = MaxHttpBodyBytes;
     std::vector<THttpHeader> DefaultHeaders;
+};
+
+// The limits of one request as a whole, redirects included: a deadline of the connect plus the
+// response time-out, or for large downloads a minimum rate measured over fixed windows.
+class TRequestLimits {
+public:
+    explicit TRequestLimits(const THttpSettings& settings);
+
+    // The longest one wait for data may last: `silenceMs` (no limit when 0), cut to the time left to
+    // the deadline or to one rate window, past which a limit is passed for sure; at least 1.
+    int LongestWaitMs(int silenceMs) const;
+    void CountReceived(std::uint64_t bytes);
+    // Why the request must stop now; empty while it may go on.
+    std::string Breach();
+
+private:
+    using TClock = std::chrono::steady_clock;
+
+    TClock::time_point FStarted = TClock::now();
+    long long FDeadlineMs = 0;  // 0: none
+    long long FWindowMs = 0;    // 0: no minimum rate
+    std::uint64_t FWindowMinBytes = 0;
+    TClock::time_point FWindowStart = FStarted;
+    std::uint64_t FWindowBytes = 0;
+    std::uint64_t FReceived = 0;
+};
+
+// Scheme and host of an absolute URL, as a transport reads them to connect.
+struct TUrlOrigin {
+    std::string Scheme;
+    std::string Host;
 };
 
 // The system's HTTP library behind one client; it keeps the connection between requests.
 class THttpTransport {
 public:
     virtual ~THttpTransport() = default;
-    // One request as THttpClient::Send (`filePath` null) or DownloadToFile describe it.
+    // One request as THttpClient::Send (`filePath` null) or DownloadToFile describe it, without
+    // following a redirect.
     virtual THttpResponse Perform(const THttpSettings& settings, const THttpRequest& request,
-                                  const std::string* filePath) = 0;
+                                  const std::string* filePath, TRequestLimits& limits) = 0;
+    // The absolute URL a Location value names, read against `base`. Raises ETransportError for a value
+    // that is no URL.
+    virtual std::string ResolveRedirect(const std::string& base, const std::string& location) = 0;
+    // Raises ETransportError for a URL the transport could not connect to.
+    virtual TUrlOrigin OriginOf(const std::string& url) = 0;
 };
+
+// Sends `request`, following redirects as `settings` allow: at most 5, each keeping the method,
+// headers and body, never from https to http, and only to the first host when the client is locked
+// to it.
+THttpResponse PerformFollowingRedirects(THttpTransport& transport, const THttpSettings& settings,
+                                        const THttpRequest& request, const std::string* filePath);
 
 // Per system. Raises ETransportError when the HTTP library cannot start.
 std::unique_ptr<THttpTransport> NewHttpTransport();

@@ -2,6 +2,8 @@
 // connections per session, so consecutive requests reuse the connection. WinHTTP never decodes a
 // content encoding unless asked to, and the agent never asks.
 #include <windows.h>
+// These need the types of windows.h first.
+#include <shlwapi.h>
 #include <winhttp.h>
 
 #include <algorithm>
@@ -61,6 +63,38 @@ bool QueryHeaderText(HINTERNET request, DWORD infoLevel, std::wstring& text) {
     buffer.resize(size / sizeof(wchar_t));
     text = std::move(buffer);
     return true;
+}
+
+// The parts of an absolute http or https URL as WinHTTP reads them to connect.
+struct TCrackedURL {
+    std::wstring Host;
+    std::wstring Target;  // path and query, at least "/"
+    INTERNET_PORT Port = 0;
+    bool Secure = false;
+};
+
+TCrackedURL CrackURL(const std::string& url) {
+    const std::wstring wideURL = Utf8ToWide(url);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    parts.dwSchemeLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(wideURL.c_str(), static_cast<DWORD>(wideURL.size()), 0, &parts)) {
+        throw ETransportError("URL using bad/illegal format: " + url);
+    }
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+        throw ETransportError("Protocol not supported: " + url);
+    }
+    TCrackedURL cracked;
+    cracked.Host.assign(parts.lpszHostName, parts.dwHostNameLength);
+    cracked.Target.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+    cracked.Target.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (cracked.Target.empty()) cracked.Target = L"/";
+    cracked.Port = parts.nPort;
+    cracked.Secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    return cracked;
 }
 
 // A quoted-string parameter of Content-Disposition must not end early or break the line.
@@ -172,57 +206,62 @@ public:
     }
 
     THttpResponse Perform(const THttpSettings& settings, const THttpRequest& request,
-                          const std::string* filePath) override;
+                          const std::string* filePath, TRequestLimits& limits) override;
+
+    std::string ResolveRedirect(const std::string& base, const std::string& location) override {
+        const std::wstring wideBase = Utf8ToWide(base);
+        const std::wstring wideLocation = Utf8ToWide(location);
+        std::wstring combined(wideBase.size() + wideLocation.size() + 1, L'\0');
+        DWORD length = static_cast<DWORD>(combined.size());
+        HRESULT result = UrlCombineW(wideBase.c_str(), wideLocation.c_str(), combined.data(), &length, 0);
+        if (result == E_POINTER) {  // `length` now holds the size needed
+            combined.assign(length, L'\0');
+            result = UrlCombineW(wideBase.c_str(), wideLocation.c_str(), combined.data(), &length, 0);
+        }
+        if (FAILED(result)) throw ETransportError("Invalid redirect location: " + location);
+        combined.resize(length);
+        return WideToUtf8(combined);
+    }
+
+    TUrlOrigin OriginOf(const std::string& url) override {
+        const TCrackedURL cracked = CrackURL(url);
+        return {cracked.Secure ? "https" : "http", WideToUtf8(cracked.Host)};
+    }
 
 private:
     TInternet FSession;
 };
 
 THttpResponse TWinHttpTransport::Perform(const THttpSettings& settings, const THttpRequest& request,
-                                         const std::string* filePath) {
+                                         const std::string* filePath, TRequestLimits& limits) {
     const std::vector<THttpHeader> headers = MergeHeaders(settings.DefaultHeaders, request.Headers);
 
-    const std::wstring wideURL = Utf8ToWide(request.URL);
-    URL_COMPONENTS parts{};
-    parts.dwStructSize = sizeof parts;
-    parts.dwHostNameLength = static_cast<DWORD>(-1);
-    parts.dwUrlPathLength = static_cast<DWORD>(-1);
-    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    parts.dwSchemeLength = static_cast<DWORD>(-1);
-    if (!WinHttpCrackUrl(wideURL.c_str(), static_cast<DWORD>(wideURL.size()), 0, &parts)) {
-        throw ETransportError("URL using bad/illegal format: " + request.URL);
-    }
-    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
-        throw ETransportError("Protocol not supported: " + request.URL);
-    }
-    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    std::wstring target(parts.lpszUrlPath, parts.dwUrlPathLength);
-    target.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    if (target.empty()) target = L"/";
+    const TCrackedURL url = CrackURL(request.URL);
     const std::string connectTarget =
-        "Failed to connect to " + WideToUtf8(host) + " port " + std::to_string(parts.nPort);
+        "Failed to connect to " + WideToUtf8(url.Host) + " port " + std::to_string(url.Port);
 
-    const TInternet connection(WinHttpConnect(FSession.get(), host.c_str(), parts.nPort, 0));
+    const TInternet connection(WinHttpConnect(FSession.get(), url.Host.c_str(), url.Port, 0));
     if (!connection) throw ETransportError(connectTarget + ": " + WinHttpErrorText(GetLastError()));
 
     const wchar_t* verb = L"GET";
     if (request.Method == THttpMethod::hmDelete) verb = L"DELETE";
     if (request.Method == THttpMethod::hmPost) verb = L"POST";
-    const TInternet handle(WinHttpOpenRequest(
-        connection.get(), verb, target.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-        parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+    const TInternet handle(WinHttpOpenRequest(connection.get(), verb, url.Target.c_str(), nullptr,
+                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                              url.Secure ? WINHTTP_FLAG_SECURE : 0));
     if (!handle) throw ETransportError(connectTarget + ": " + WinHttpErrorText(GetLastError()));
 
-    // The receive time-out applies to each wait for data, so it limits silence, not the whole body.
+    // The receive time-out applies to each wait for data, so it limits silence; each wait is cut to
+    // what the request's limits leave, which are checked between the waits.
     const int connectMs = std::max(settings.ConnectTimeoutMs, 0);
-    const int responseMs = std::max(settings.ResponseTimeoutMs, 0);
-    WinHttpSetTimeouts(handle.get(), connectMs, connectMs, responseMs, responseMs);
-    DWORD policy = settings.FollowRedirects ? WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
-                                            : WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    const auto setWaits = [&] {
+        const int waitMs = limits.LongestWaitMs(settings.ResponseTimeoutMs);
+        WinHttpSetTimeouts(handle.get(), connectMs, connectMs, waitMs, waitMs);
+    };
+    setWaits();
+    // Redirects are followed by the shared code, which decides where a request may go.
+    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(handle.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
-    DWORD maxRedirects = 5;
-    WinHttpSetOption(handle.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &maxRedirects,
-                     sizeof maxRedirects);
 
     TBytes multipart;
     const TBytes* body = &request.Body;
@@ -263,11 +302,15 @@ THttpResponse TWinHttpTransport::Perform(const THttpSettings& settings, const TH
 
     std::uint64_t received = 0;
     TClock::time_point lastActivity = TClock::now();
+    const auto checkLimits = [&] {
+        const std::string breach = limits.Breach();
+        if (!breach.empty()) throw ETransportError(breach);
+    };
     const auto failReceiving = [&](DWORD error) {
         if (error == ERROR_WINHTTP_TIMEOUT) {
+            checkLimits();
             throw ETransportError(ResponseTimeoutMessage(MillisecondsSince(lastActivity), received));
         }
-        if (error == ERROR_WINHTTP_REDIRECT_FAILED) throw ETransportError("Maximum (5) redirects followed");
         throw ETransportError(WinHttpErrorText(error));
     };
     if (!WinHttpReceiveResponse(handle.get(), nullptr)) failReceiving(GetLastError());
@@ -305,11 +348,19 @@ THttpResponse TWinHttpTransport::Perform(const THttpSettings& settings, const TH
     }
     std::unique_ptr<std::uint8_t[]> chunk(new std::uint8_t[ReadChunkBytes]);
     for (;;) {
+        checkLimits();
+        setWaits();
+        // Waits only until some data is there, so that the limits are checked while a body trickles.
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(handle.get(), &available)) failReceiving(GetLastError());
+        if (available == 0) break;
         DWORD got = 0;
-        if (!WinHttpReadData(handle.get(), chunk.get(), ReadChunkBytes, &got)) failReceiving(GetLastError());
+        if (!WinHttpReadData(handle.get(), chunk.get(), std::min(available, ReadChunkBytes), &got))
+            failReceiving(GetLastError());
         if (got == 0) break;
         lastActivity = TClock::now();
         received += got;
+        limits.CountReceived(got);
         sink.Append(chunk.get(), got);
     }
     sink.Finish();

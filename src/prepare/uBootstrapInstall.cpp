@@ -251,6 +251,7 @@ bool TBootstrapInstaller::DownloadComponent(const TJsonValue& installBlock, std:
     platform::THttpClient client;
     client.SetConnectTimeoutMs(FOptions.ConnectTimeoutMs);
     client.SetResponseTimeoutMs(FOptions.ResponseTimeoutMs);
+    ConfigureDownloadRate(client);
     std::string usedURL = url;
     platform::THttpResponse response;
     try {

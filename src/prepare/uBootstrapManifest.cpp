@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "clients/uHttpErrors.h"
+#include "clients/uPeerJson.h"
 #include "core/uEgaissConfig.h"
 #include "core/uEgaissRu.h"
 #include "platform/uFileSystem.h"
@@ -231,9 +232,7 @@ std::optional<TJsonValue> ParseJson(std::string_view text) {
     TJsonBuilder builder;
     rapidjson::Reader reader;
     rapidjson::MemoryStream stream(text.data(), text.size());
-    constexpr unsigned Flags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag |
-                               rapidjson::kParseValidateEncodingFlag;
-    if (reader.Parse<Flags>(stream, builder).IsError()) return std::nullopt;
+    if (reader.Parse<PeerJsonParseFlags>(stream, builder).IsError()) return std::nullopt;
     return std::move(builder.Root);
 }
 

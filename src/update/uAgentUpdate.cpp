@@ -348,6 +348,7 @@ std::int64_t DownloadToStream(const std::string& url, TBytes& stream) {
     PrepareHttpClient(&client);
     client.SetConnectTimeoutMs(30000);
     client.SetResponseTimeoutMs(600000);
+    ConfigureDownloadRate(client);
     platform::THttpRequest request;
     request.URL = url;
     platform::THttpResponse response = client.Send(request);

@@ -66,7 +66,7 @@ TEST_F(AgentBinaryTest, VersionHelpAndBadArguments) {
     EXPECT_EQ(Run({"--version"}).Output, "0.4.3\n");
     const auto help = Run({"--help"});
     EXPECT_EQ(help.ExitCode, 0);
-    for (const char* word : {"--headless", "sync", "diagnose", "config", "-noupdate"}) {
+    for (const char* word : {"--headless", "sync", "diagnose", "config --set KEY=VALUE", "-noupdate"}) {
         EXPECT_NE(help.Output.find(word), std::string::npos) << word;
     }
     const auto bad = Run({"--frobnicate"});
@@ -84,6 +84,41 @@ TEST_F(AgentBinaryTest, ConfigPrintsEffectiveSettingsWithTheSecretHidden) {
                                  "utm_host=127.0.0.1\nutm_port=" + std::to_string(FUtm.Port()) +
                                  "\npoll_seconds=300\nlabel=Shop\nautostart=0\n");
     EXPECT_FALSE(std::filesystem::exists(FDir.File("agent.log")) && Log().find("s3cret") != std::string::npos);
+}
+
+TEST_F(AgentBinaryTest, ConfigSetSavesLikeTheSettingsDialogOrWritesNothing) {
+    const test::TScopedEnv xdg("XDG_CONFIG_HOME", FDir.File("xdg"));
+    const std::string desktopEntry = FDir.File("xdg/autostart/VelmoraEgaissAgent.desktop");
+    test::WriteFileText(FDir.File("agent.ini"),
+                        "# shop\nagent_id=old\nvesi_massak_dir=/srv/vesi\nagent_id=older\n");
+    const auto refused = [&](const std::vector<std::string>& args, const std::string& why) {
+        const auto result = Run(args);
+        EXPECT_EQ(result.ExitCode, 2) << result.Output;
+        EXPECT_NE(result.Output.find("config --set: " + why), std::string::npos) << result.Output;
+    };
+    refused({"config", "--set", "server_url=http://velmora.example/api"}, "Missing fields: server_url");
+    refused({"config", "--set", "fsrar_id=030000123456"}, "unknown key: fsrar_id");
+    refused({"config", "--set", "agent_secret=s", "utm_port=80a"},
+            "utm_port: expected a port 1..65535, got '80a'");
+    refused({"config", "--set", "autostart=on"}, "autostart: expected");
+    EXPECT_EQ(Run({"config", "--set"}).ExitCode, 2);
+    EXPECT_FALSE(std::filesystem::exists(desktopEntry));
+
+    auto result = Run({"config", "--set", "server_url=http://velmora.example/api", "Agent_ID=A1",
+                       "agent_secret=s=3", "poll_seconds=120", "autostart=yes"});
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    EXPECT_EQ(result.Output,
+              "server_url=https://velmora.example/api\nagent_id=A1\nagent_secret=***\n"
+              "utm_host=127.0.0.1\nutm_port=8080\npoll_seconds=120\nautostart=1\n");
+    EXPECT_EQ(
+        test::ReadFileText(FDir.File("agent.ini")),
+        "\xEF\xBB\xBF# shop\r\nagent_id=A1\r\nvesi_massak_dir=/srv/vesi\r\n"
+        "server_url=https://velmora.example/api\r\nagent_secret=s=3\r\npoll_seconds=120\r\nautostart=1\r\n");
+    EXPECT_TRUE(std::filesystem::exists(desktopEntry));
+
+    result = Run({"config", "--set", "autostart=0"});
+    EXPECT_EQ(result.ExitCode, 0) << result.Output;
+    EXPECT_FALSE(std::filesystem::exists(desktopEntry));
 }
 
 TEST_F(AgentBinaryTest, SyncReportsOutcomeAndExitCode) {
@@ -107,12 +142,14 @@ TEST_F(AgentBinaryTest, DiagnosePrintsTheDiagnosisObject) {
     WriteIni();
     auto result = Run({"diagnose"});
     EXPECT_EQ(result.ExitCode, 0) << result.Output;
-    EXPECT_NE(result.Output.find("\"ok\":true,\"fsrar_id\":\"030000123456\""), std::string::npos) << result.Output;
+    EXPECT_EQ(result.Output.rfind("{\n  \"ok\": true,\n  \"fsrar_id\": \"030000123456\",\n", 0), 0u)
+        << result.Output;
+    EXPECT_NE(result.Output.find("\"cert_o\": \"ООО Ромашка\""), std::string::npos) << "Cyrillic as text";
 
     WriteIni("s3cret", test::RefusedLoopbackPort());
     result = Run({"diagnose"});
     EXPECT_EQ(result.ExitCode, 1);
-    EXPECT_NE(result.Output.find("\"ok\":false"), std::string::npos) << result.Output;
+    EXPECT_NE(result.Output.find("\"ok\": false"), std::string::npos) << result.Output;
 }
 
 TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {

@@ -180,19 +180,31 @@ TEST_F(VelmoraApiTest, PollSyncCommandNeedsTheLiteralTrue) {
     }
 }
 
-TEST_F(VelmoraApiTest, FetchOutboxKeepsAnEmptyRecordForANonObjectElement) {
+TEST_F(VelmoraApiTest, FetchOutboxSkipsUnusableElementsAndRefusesUnreadableAnswers) {
     TVelmoraApi api(FCfg);
     std::vector<TOutboxDoc> docs;
-    Answer(R"({"documents":[{"doc_id":42,"doc_type":"WayBill_v4","xml":"<a/>"},7,{"doc_id":"x-1"}]})");
+    Answer(R"({"documents":[{"doc_id":42,"doc_type":"WayBill_v4","xml":"<a/>"},7,{"doc_id":"x-1"},)"
+           R"({"doc_id":"y","doc_type":"T"}]})");
     EXPECT_TRUE(api.FetchOutbox(docs));
-    EXPECT_THAT(docs,
-                ElementsAre(TOutboxDoc{"42", "WayBill_v4", "<a/>"}, TOutboxDoc{}, TOutboxDoc{"x-1", "", ""}));
+    EXPECT_THAT(docs, ElementsAre(TOutboxDoc{"42", "WayBill_v4", "<a/>"}, TOutboxDoc{"y", "T", ""}));
+    EXPECT_THAT(test::ReadFileText(LogFilePath()),
+                HasSubstr("[ERR] Server outbox: document #3 skipped, it has no doc_id or doc_type\r\n"));
 
-    Answer(R"({"documents":{}})");
-    EXPECT_TRUE(api.FetchOutbox(docs));
-    EXPECT_TRUE(docs.empty());
-    Answer(R"([{"doc_id":1}])");
-    EXPECT_FALSE(api.FetchOutbox(docs));
+    for (const char* empty : {"", " \r\n", "[]", "{}", R"({"documents":null})"}) {
+        Answer(empty);
+        api.FetchOutbox(docs);
+        EXPECT_TRUE(docs.empty()) << empty;
+    }
+    for (const char* unreadable : {R"({"documents":[{"doc_id":"1","doc_type":"T","xml":"\ud800"}]})",
+                                   R"([{"doc_id":1}])", R"({"documents":{}})", "null", "<html>"}) {
+        Answer(unreadable);
+        try {
+            api.FetchOutbox(docs);
+            ADD_FAILURE() << "no error for " << unreadable;
+        } catch (const EAgentError& error) {
+            EXPECT_STREQ(error.what(), "Server outbox: unreadable answer");
+        }
+    }
 }
 
 TEST_F(VelmoraApiTest, FetchOutboxStatusReadsCountsAndRowsWithDefaults) {

@@ -12,30 +12,15 @@ namespace egaiss {
 namespace {
 
 using test::ReadFileText;
+using test::TScopedEnv;
 using test::TTempDataDir;
 using test::TTempDir;
 using test::WriteFileText;
 
 constexpr const char* Bom = "\xEF\xBB\xBF";
 
-// Points APPDATA and XDG_CONFIG_HOME into temporary folders so that no test touches the real
-// home folder, and restores them afterwards.
-class TScopedEnv {
-public:
-    TScopedEnv(const char* name, const std::string& value) : FName(name) {
-        if (const char* old = std::getenv(name)) FOld = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~TScopedEnv() {
-        if (FOld) ::setenv(FName, FOld->c_str(), 1);
-        else ::unsetenv(FName);
-    }
-
-private:
-    const char* FName;
-    std::optional<std::string> FOld;
-};
-
+// APPDATA and XDG_CONFIG_HOME point into temporary folders so that no test touches the real home
+// folder.
 class ConfigTest : public ::testing::Test {
 protected:
     TTempDir FHome;

@@ -27,26 +27,8 @@ namespace {
 
 using test::ReadFileText;
 using test::TTempDataDir;
+using test::TScopedEnv;
 using test::WriteFileText;
-
-class TScopedEnv {
-public:
-    TScopedEnv(const char* name, const std::optional<std::string>& value) : FName(name) {
-        if (const char* old = std::getenv(name)) FOld = old;
-        Set(value);
-    }
-    ~TScopedEnv() { Set(FOld); }
-
-private:
-    void Set(const std::optional<std::string>& value) {
-        if (value)
-            ::setenv(FName, value->c_str(), 1);
-        else
-            ::unsetenv(FName);
-    }
-    const char* FName;
-    std::optional<std::string> FOld;
-};
 
 // Local time `age` ago, formatted as the log writes it.
 std::string StampAgo(std::chrono::seconds age) {

@@ -264,6 +264,75 @@ TEST(HttpClientTest, FollowsAtMostFiveRedirectsUnlessSwitchedOff) {
     EXPECT_EQ(notFollowed.Header("Location"), "/hop/1");
 }
 
+TEST(HttpClientTest, RedirectKeepsMethodAndBodyAndALockedClientItsHost) {
+    TFakeHttpServer other;
+    other.Get("/elsewhere", [](const TFakeRequest&, httplib::Response& response) {
+        response.set_content("elsewhere", "text/plain");
+    });
+    other.Start("127.0.0.2");
+    TFakeHttpServer server;
+    server.Post(R"(/moved/(\d+))", [](const TFakeRequest& request, httplib::Response& response) {
+        response.set_redirect("/stored", std::stoi(request.Path.substr(7)));
+    });
+    const auto stored = [](const TFakeRequest& request, httplib::Response& response) {
+        response.set_content(request.Method + ":" + request.Body + ":" + request.Header("X-Secret"),
+                             "text/plain");
+    };
+    server.Get("/stored", stored);
+    server.Post("/stored", stored);
+    server.Get("/away", [&](const TFakeRequest&, httplib::Response& response) {
+        response.set_redirect(other.BaseURL() + "/elsewhere");
+    });
+    server.Get("/absolute", [&](const TFakeRequest&, httplib::Response& response) {
+        response.set_redirect(server.BaseURL() + "/stored", 308);
+    });
+    server.Start();
+
+    THttpClient client;
+    client.SetSameHostRedirectsOnly(true);
+    for (const int status : {301, 302, 303, 307, 308}) {
+        THttpRequest post = Get(server.BaseURL() + "/moved/" + std::to_string(status), {{"X-Secret", "s"}});
+        post.Method = THttpMethod::hmPost;
+        post.Body = ToBytes("<doc/>");
+        EXPECT_EQ(AsText(client.Send(post).Body), "POST:<doc/>:s") << status;
+    }
+    EXPECT_EQ(AsText(client.Send(Get(server.BaseURL() + "/absolute")).Body), "GET::");
+
+    EXPECT_EQ(TransportErrorOf(client, Get(server.BaseURL() + "/away", {{"X-Secret", "s"}})),
+              "Redirect to another host refused: 127.0.0.2");
+    EXPECT_EQ(other.RequestCount(), 0u);
+    THttpClient download;
+    EXPECT_EQ(AsText(download.Send(Get(server.BaseURL() + "/away")).Body), "elsewhere");
+}
+
+TEST(HttpClientTest, TricklingBodyEndsAtTheDeadlineOrBelowTheMinimumRate) {
+    TRelease release;
+    TFakeHttpServer server;
+    server.Get("/trickle", [&](const TFakeRequest&, httplib::Response& response) {
+        response.set_content_provider(100000, "application/octet-stream",
+                                      [&](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                                          return !release.Done && sink.write("x", 1);
+                                      });
+    });
+    server.Start();
+
+    const auto failsWithin = [&](THttpClient& client, const std::string& expected) {
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_THAT(TransportErrorOf(client, Get(server.BaseURL() + "/trickle")), HasSubstr(expected));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(6));
+    };
+    THttpClient client;
+    client.SetConnectTimeoutMs(500);
+    client.SetResponseTimeoutMs(1000);
+    failsWithin(client, "Request took longer than 1500 ms");
+    THttpClient download;
+    download.SetResponseTimeoutMs(60000);
+    download.SetMinimumRate(100, 1500);
+    failsWithin(download, "Transfer too slow: ");
+    release.Done = true;
+}
+
 TEST(HttpClientTest, ReusesOneConnectionForSeveralRequests) {
     TFakeHttpServer server;
     server.Get("/ping", [](const TFakeRequest&, httplib::Response& response) {

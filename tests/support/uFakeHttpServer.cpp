@@ -249,9 +249,10 @@ void TFakeHttpServer::Delete(const std::string& pattern, TFakeHandler handler) {
     FServer->Delete(pattern, Wrap(std::move(handler)));
 }
 
-void TFakeHttpServer::Start() {
-    FPort = FServer->bind_to_any_port("127.0.0.1");
-    if (FPort <= 0) throw std::runtime_error("fake HTTP server: cannot bind 127.0.0.1");
+void TFakeHttpServer::Start(const std::string& host) {
+    FHost = host;
+    FPort = FServer->bind_to_any_port(host);
+    if (FPort <= 0) throw std::runtime_error("fake HTTP server: cannot bind " + host);
     FThread = std::thread([this] {
         FServer->listen_after_bind();
         FListenEnded = true;
@@ -268,7 +269,7 @@ void TFakeHttpServer::Stop() {
 }
 
 std::string TFakeHttpServer::BaseURL() const {
-    return "http://127.0.0.1:" + std::to_string(FPort);
+    return "http://" + FHost + ":" + std::to_string(FPort);
 }
 
 std::vector<TFakeRequest> TFakeHttpServer::Requests() const {

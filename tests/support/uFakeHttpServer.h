@@ -47,12 +47,13 @@ public:
     void Post(const std::string& pattern, TFakeHandler handler);
     void Delete(const std::string& pattern, TFakeHandler handler);
 
-    // Binds 127.0.0.1 on a free port and serves on a thread of its own until Stop or destruction.
-    void Start();
+    // Binds `host` (a loopback address) on a free port and serves on a thread of its own until Stop or
+    // destruction.
+    void Start(const std::string& host = "127.0.0.1");
     void Stop();
 
     int Port() const { return FPort; }
-    // "http://127.0.0.1:<port>"
+    // "http://<host>:<port>"
     std::string BaseURL() const;
 
     std::vector<TFakeRequest> Requests() const;
@@ -66,6 +67,7 @@ private:
 
     std::unique_ptr<TServer> FServer;
     std::thread FThread;
+    std::string FHost;
     int FPort = 0;
     std::atomic<std::size_t> FConnections{0};
     std::atomic<bool> FListenEnded{false};

@@ -1,6 +1,7 @@
 #include "support/uTestDirs.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -29,6 +30,21 @@ TTempDir::~TTempDir() {
 }
 
 std::string TTempDir::File(const std::string& name) const { return JoinPath(FPath, name); }
+
+TScopedEnv::TScopedEnv(const char* name, const std::optional<std::string>& value) : FName(name) {
+    if (const char* old = std::getenv(name)) FOld = old;
+    Set(value);
+}
+
+TScopedEnv::~TScopedEnv() { Set(FOld); }
+
+void TScopedEnv::Set(const std::optional<std::string>& value) {
+    if (value) {
+        ::setenv(FName, value->c_str(), 1);
+    } else {
+        ::unsetenv(FName);
+    }
+}
 
 std::string ReadFileText(const std::string& path) {
     std::ifstream file(Utf8Path(path), std::ios::binary);

@@ -3,6 +3,7 @@
 // can make it the agent's data folder.
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/uEgaissConfig.h"
@@ -30,6 +31,21 @@ public:
 
 private:
     TDataDirOverride FOverride;
+};
+
+// Sets (or, given nothing, unsets) an environment variable while the object lives, then restores it.
+class TScopedEnv {
+public:
+    TScopedEnv(const char* name, const std::optional<std::string>& value);
+    ~TScopedEnv();
+    TScopedEnv(const TScopedEnv&) = delete;
+    TScopedEnv& operator=(const TScopedEnv&) = delete;
+
+private:
+    void Set(const std::optional<std::string>& value);
+
+    const char* FName;
+    std::optional<std::string> FOld;
 };
 
 std::string ReadFileText(const std::string& path);
