@@ -11,12 +11,15 @@ platform::THttpResponse& CurrentAnswer() {
     return answer;
 }
 
+// Its answers carry no Location header, so the client never asks it to follow a redirect.
 class TAnswerTransport final : public platform::httpdetail::THttpTransport {
 public:
     platform::THttpResponse Perform(const platform::httpdetail::THttpSettings&, const platform::THttpRequest&,
-                                    const std::string*) override {
+                                    const std::string*, platform::httpdetail::TRequestLimits&) override {
         return CurrentAnswer();
     }
+    std::string ResolveRedirect(const std::string&, const std::string& location) override { return location; }
+    platform::httpdetail::TUrlOrigin OriginOf(const std::string& url) override { return {"http", url}; }
 };
 
 // An answer the reader refuses raises EAgentError with a message: an expected outcome.
