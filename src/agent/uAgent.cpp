@@ -16,6 +16,19 @@ namespace {
 
 void StartDetachedThread(std::function<void()> body) { std::thread(std::move(body)).detach(); }
 
+// An exception must not leave a step of start-up or an event of the loop: it is logged and the
+// agent goes on.
+template <typename TStep>
+void Guarded(const char* where, TStep step) {
+    try {
+        step();
+    } catch (const std::exception& error) {
+        LogException(where, error);
+    }
+}
+
+constexpr const char* EventGuard = "Application.OnException";
+
 }  // namespace
 
 // Starts `work` on a thread of its own; the completion step it returns runs later on the agent's
@@ -23,7 +36,9 @@ void StartDetachedThread(std::function<void()> body) { std::thread(std::move(bod
 template <typename TWork>
 void TAgent::StartJob(TWork work) {
     FJobs->JobStarted();
-    FOptions.StartThread([jobs = FJobs, work = std::move(work)]() mutable { jobs->JobFinished(work()); });
+    FOptions.StartThread([jobs = FJobs, work = std::move(work)]() mutable {
+        jobs->JobFinished([step = work()] { Guarded(EventGuard, step); });
+    });
 }
 
 TAgent::TAgent(TAgentServices& services, TAgentWindow* window, TAgentOptions options)
@@ -32,22 +47,26 @@ TAgent::TAgent(TAgentServices& services, TAgentWindow* window, TAgentOptions opt
     FTimerSync.setInterval(1000);
     FTimerCommand.setInterval(PingSeconds * FOptions.MillisPerSecond);
     FTimerPing.setInterval(PingSeconds * FOptions.MillisPerSecond);
-    connect(&FTimerSync, &QTimer::timeout, this, &TAgent::DoSyncAsync);
-    connect(&FTimerCommand, &QTimer::timeout, this, &TAgent::PollCommand);
-    connect(&FTimerPing, &QTimer::timeout, this, &TAgent::DoDiagnosisPingAsync);
     FTimerScales.setInterval(DefaultScalePollSeconds * FOptions.MillisPerSecond);
-    connect(&FTimerScales, &QTimer::timeout, this, &TAgent::DoScalesPollAsync);
+    const auto onTick = [this](QTimer& timer, void (TAgent::*handler)()) {
+        connect(&timer, &QTimer::timeout, this,
+                [this, handler] { Guarded(EventGuard, [&] { (this->*handler)(); }); });
+    };
+    onTick(FTimerSync, &TAgent::DoSyncAsync);
+    onTick(FTimerCommand, &TAgent::PollCommand);
+    onTick(FTimerPing, &TAgent::DoDiagnosisPingAsync);
+    onTick(FTimerScales, &TAgent::DoScalesPollAsync);
 }
 
 TAgent::~TAgent() { FJobs->Detach(); }
 
 void TAgent::Start() {
-    FCfg = FServices.LoadConfig();
-    LoadScalesSettings();
+    Guarded("Startup.LoadConfig", [this] { FCfg = FServices.LoadConfig(); });
+    Guarded("Startup.LoadScalesSettings", [this] { LoadScalesSettings(); });
     FWasConfigured = FCfg.IsComplete();
-    FServices.ApplyAutostart(FCfg);
+    Guarded("Startup.ApplyAutostart", [this] { FServices.ApplyAutostart(FCfg); });
     LogInfo(std::string("Agent started v") + AgentVersion);
-    LogEnvironment();
+    Guarded("Startup.LogEnvironment", LogEnvironment);
 
     try {
         LogStep("Startup.EnsureConfig");
@@ -68,8 +87,10 @@ void TAgent::Start() {
     if (!FCfg.IsComplete()) {
         FStatus.StatusOK = false;
         FStatus.StatusText = "Scales only (EGAIS not configured)";
-        UpdateTray();
-        if (FWindow != nullptr) FWindow->ShowMainWindow();
+        Guarded("Startup.scales_only", [this] {
+            UpdateTray();
+            if (FWindow != nullptr) FWindow->ShowMainWindow();
+        });
         return;
     }
 
@@ -86,12 +107,16 @@ void TAgent::Start() {
     }
     EnableSyncTimers(true);
     LogStep("Startup.first_sync");
-    DoSyncAsync();
-    DoDiagnosisPingAsync();
-    if (FWindow != nullptr) {
-        if (FWasConfigured) FWindow->HideToTray();
-        else FWindow->ShowMainWindow();
-    }
+    Guarded("Startup.first_sync", [this] {
+        DoSyncAsync();
+        DoDiagnosisPingAsync();
+        if (FWindow != nullptr) {
+            if (FWasConfigured)
+                FWindow->HideToTray();
+            else
+                FWindow->ShowMainWindow();
+        }
+    });
 }
 
 void TAgent::EnsureConfig() {

@@ -27,10 +27,20 @@ constexpr TModeName ModeNames[] = {
     {"-h", TRunMode::rmHelp},
 };
 
+bool IsAgentMode(TRunMode mode) {
+    return mode == TRunMode::rmTray || mode == TRunMode::rmHeadless;
+}
+
 // "-noupdate" or "/noupdate" in any letter case; two hyphens do not count.
 bool IsNoUpdateSwitch(const std::string& arg) {
     if (arg.size() != 9 || (arg[0] != '-' && arg[0] != '/')) return false;
     return LowerAscii(arg.substr(1)) == "noupdate";
+}
+
+int RunWithSettings(int (*command)(const TEgaissConfig&, std::ostream&), std::ostream& out,
+                    std::ostream& err) {
+    const auto cfg = LoadConfigOrReport(err);
+    return cfg ? command(*cfg, out) : ExitUsage;
 }
 
 TCommandLine Invalid(const TCommandLine& parsed, const std::string& error) {
@@ -64,8 +74,11 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.Mode = mode;
             modeGiven = true;
         }
-        if (!known) return Invalid(result, "unknown argument: " + arg);
+        if (!known) result.IgnoredArgs.push_back(arg);
     }
+    // A support command is run by scripts, which should hear about a typo.
+    if (!IsAgentMode(result.Mode) && !result.IgnoredArgs.empty())
+        return Invalid(result, "unknown argument: " + result.IgnoredArgs.front());
     return result;
 }
 
@@ -114,17 +127,19 @@ int RunSupportCommand(const TCommandLine& commandLine, std::ostream& out, std::o
             PrintUsage(out);
             return ExitOk;
         case TRunMode::rmSync:
-            return RunSyncCommand(out);
+            return RunWithSettings(RunSyncCommand, out, err);
         case TRunMode::rmDiagnose:
-            return RunDiagnoseCommand(out);
+            return RunWithSettings(RunDiagnoseCommand, out, err);
         case TRunMode::rmConfig:
-            return RunConfigCommand(commandLine.CommandArgs, out, err);
+            // Printing and --set both start from the settings file.
+            return LoadConfigOrReport(err) ? RunConfigCommand(commandLine.CommandArgs, out, err) : ExitUsage;
         case TRunMode::rmScalesLoad:
-            return RunScalesLoadCommand(out);
+            // The scale settings live in agent.ini too.
+            return LoadConfigOrReport(err) ? RunScalesLoadCommand(out) : ExitUsage;
         case TRunMode::rmScalesFind:
             return RunScalesFindCommand(commandLine.CommandArgs, out, err);
         case TRunMode::rmPrepareCheck:
-            return RunPrepareCheckCommand(out);
+            return RunWithSettings(RunPrepareCheckCommand, out, err);
         case TRunMode::rmInvalid:
             err << "VelmoraEgaissAgent: " << commandLine.Error << "\n";
             PrintUsage(err);

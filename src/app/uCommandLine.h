@@ -26,6 +26,8 @@ struct TCommandLine {
     std::string Error;  // why the arguments are invalid
     // The arguments after a command that takes options of its own (scales-find, config).
     std::vector<std::string> CommandArgs;
+    // Unknown arguments of the tray and headless agents: logged, then the agent starts anyway.
+    std::vector<std::string> IgnoredArgs;
 };
 
 // Exit codes of the program.

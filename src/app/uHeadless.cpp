@@ -22,6 +22,7 @@ constexpr auto JobGracePeriod = std::chrono::seconds(10);
 
 int RunHeadlessAgent(int argc, char** argv, bool noUpdate) {
     QCoreApplication app(argc, argv);
+    if (!LoadConfigOrReport(std::cerr)) return ExitUsage;
     const auto lock = LockDataFolder();
     if (!lock) {
         std::cerr << "Agent already running\n";

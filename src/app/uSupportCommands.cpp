@@ -149,8 +149,18 @@ std::unique_ptr<platform::TInstanceLock> LockDataFolder() {
     return nullptr;
 }
 
-int RunSyncCommand(std::ostream& out) {
-    const TEgaissConfig cfg = LoadConfig();
+std::optional<TEgaissConfig> LoadConfigOrReport(std::ostream& err) {
+    try {
+        return LoadConfig();
+    } catch (const std::exception& error) {
+        const std::string line = std::string("Cannot read agent.ini: ") + error.what();
+        LogError(line);
+        err << line << "\n";
+        return std::nullopt;
+    }
+}
+
+int RunSyncCommand(const TEgaissConfig& cfg, std::ostream& out) {
     if (!cfg.IsComplete()) {
         out << "Agent is not configured\n";
         return ExitUsage;
@@ -172,8 +182,7 @@ int RunSyncCommand(std::ostream& out) {
     return ok ? ExitOk : ExitFailed;
 }
 
-int RunDiagnoseCommand(std::ostream& out) {
-    const TEgaissConfig cfg = LoadConfig();
+int RunDiagnoseCommand(const TEgaissConfig& cfg, std::ostream& out) {
     TUtmDiagnosis diagnosis;
     TUtmApi(cfg.UtmBaseURL()).FetchDiagnosis(diagnosis);
     out << JsonForPeople(UtmDiagnosisJson(diagnosis)) << "\n";
@@ -239,8 +248,7 @@ int RunScalesFindCommand(const std::vector<std::string>& args, std::ostream& out
     return devices.empty() ? ExitFailed : ExitOk;
 }
 
-int RunPrepareCheckCommand(std::ostream& out) {
-    const TEgaissConfig cfg = LoadConfig();
+int RunPrepareCheckCommand(const TEgaissConfig& cfg, std::ostream& out) {
     if (!cfg.IsComplete()) {
         out << "Agent is not configured\n";
         return ExitUsage;

@@ -2,6 +2,7 @@
 // The support subcommands: one action, printed to stdout, an exit code for scripts.
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,8 +11,11 @@
 
 namespace egaiss {
 
-int RunSyncCommand(std::ostream& out);
-int RunDiagnoseCommand(std::ostream& out);
+// The settings, or nothing after "Cannot read agent.ini: " + the reason went to `err` and the log.
+std::optional<TEgaissConfig> LoadConfigOrReport(std::ostream& err);
+
+int RunSyncCommand(const TEgaissConfig& cfg, std::ostream& out);
+int RunDiagnoseCommand(const TEgaissConfig& cfg, std::ostream& out);
 // Without `args` prints the effective settings. `args` "--set KEY=VALUE...": saves them as the
 // settings dialog does and prints the result; 2 with nothing written for a bad key, a bad value
 // or incomplete settings.
@@ -23,7 +27,7 @@ int RunScalesLoadCommand(std::ostream& out);
 int RunScalesFindCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // Loads the preparation manifest (the cache rules apply) and prints one line per component check;
 // 1 when a required check failed or the manifest could not be loaded.
-int RunPrepareCheckCommand(std::ostream& out);
+int RunPrepareCheckCommand(const TEgaissConfig& cfg, std::ostream& out);
 
 // The settings as `config` prints them: ConfigToText's keys plus autostart, the secret hidden.
 std::string EffectiveConfigText(const TEgaissConfig& cfg);

@@ -185,6 +185,63 @@ std::optional<std::string> UtmReplyError(const std::string& reply) {
     return TrimControl(error->Group1);
 }
 
+// A path segment that names "." or ".." (a dot may be written %2E).
+std::size_t DotCount(std::string_view segment) {
+    std::string decoded;
+    for (std::size_t i = 0; i < segment.size(); ++i) {
+        if (segment[i] == '%' && segment.size() - i >= 3 && LowerText(segment.substr(i, 3)) == "%2e") {
+            decoded += '.';
+            i += 2;
+        } else {
+            decoded += segment[i];
+        }
+    }
+    return decoded == "." ? 1 : decoded == ".." ? 2 : 0;
+}
+
+// The path with its "." and ".." segments applied. A backslash separates segments as "/" does,
+// because some servers read it so.
+std::string RemoveDotSegments(std::string_view path) {
+    std::vector<std::string_view> segments;
+    bool trailingSlash = false;
+    std::size_t start = path.empty() || (path.front() != '/' && path.front() != '\\') ? 0 : 1;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find_first_of("/\\", start), path.size());
+        const std::string_view segment = path.substr(start, end - start);
+        const std::size_t dots = DotCount(segment);
+        if (dots == 2 && !segments.empty()) segments.pop_back();
+        if (dots == 0) segments.push_back(segment);
+        trailingSlash = dots != 0;
+        start = end + 1;
+    }
+    std::string result;
+    for (const auto segment : segments)
+        result.append("/").append(segment);
+    if (trailingSlash || result.empty()) result += '/';
+    return result;
+}
+
+// Path and query of an absolute URL, the path's dot segments removed; the fragment is dropped.
+std::string PathAndQuery(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    std::string_view rest = scheme == std::string_view::npos ? url : url.substr(scheme + 3);
+    const std::size_t pathStart = rest.find_first_of("/\\?#");
+    rest = pathStart == std::string_view::npos ? std::string_view() : rest.substr(pathStart);
+    rest = rest.substr(0, rest.find('#'));
+    const std::size_t query = rest.find('?');
+    std::string result = RemoveDotSegments(rest.substr(0, query));
+    if (query != std::string_view::npos) result += rest.substr(query);
+    return result;
+}
+
+constexpr std::string_view OutSidePath = "/opt/out/";
+
+bool IsOutDocumentPath(std::string_view pathAndQuery) {
+    return pathAndQuery.size() > OutSidePath.size() &&
+           LowerText(pathAndQuery.substr(0, OutSidePath.size())) == OutSidePath &&
+           pathAndQuery[OutSidePath.size()] != '?';
+}
+
 }  // namespace
 
 TUtmApi::TUtmApi(const std::string& baseURL)
@@ -278,7 +335,13 @@ std::vector<std::string> TUtmApi::ListOutURLs() {
     std::vector<std::string> urls;
     std::unordered_set<std::string> seen;  // lower-cased
     const auto add = [&](std::string url) {
-        if (!url.empty() && seen.insert(LowerText(url)).second) urls.push_back(std::move(url));
+        if (url.empty()) return;
+        // Whatever the list says, only documents of the out side are fetched and deleted.
+        if (!IsOutDocumentPath(PathAndQuery(ResolveURL(FBaseURL, url)))) {
+            LogInfo("UTM /opt/out: skipped URL outside /opt/out/: " + TextLeft(url, 160));
+            return;
+        }
+        if (seen.insert(LowerText(url)).second) urls.push_back(std::move(url));
     };
 
     const std::string body = GetText(FBaseURL + "/opt/out?refresh=true", false);
@@ -303,12 +366,17 @@ std::vector<std::string> TUtmApi::ListOutURLs() {
     return urls;
 }
 
+// A listed URL names the document, but the configured UTM decides where the request goes.
+std::string TUtmApi::DocumentRequestURL(const std::string& docURL) const {
+    return FBaseURL + PathAndQuery(ResolveURL(FBaseURL, docURL));
+}
+
 std::string TUtmApi::FetchDocument(const std::string& docURL) {
-    return GetText(ResolveURL(FBaseURL, docURL), false);
+    return GetText(DocumentRequestURL(docURL), false);
 }
 
 void TUtmApi::DeleteDocument(const std::string& docURL) {
-    DeleteURL(ResolveURL(FBaseURL, docURL));
+    DeleteURL(DocumentRequestURL(docURL));
 }
 
 bool TUtmApi::SendDocument(const std::string& docType, const std::string& xml, std::string& utmURL,

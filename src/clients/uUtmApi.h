@@ -52,11 +52,14 @@ public:
     // Never raises for UTM failures: they end up in ErrorText with OK false.
     void FetchDiagnosis(TUtmDiagnosis& diagnosis);
     // URLs of the documents waiting on the out side, in the order found, without duplicates
-    // (letter case ignored). Raises on failure.
-    std::vector<std::string> ListOutURLs();
+    // (letter case ignored); a URL whose path is not under /opt/out/ is skipped with a log line.
     // Raises on failure.
+    std::vector<std::string> ListOutURLs();
+    // The document's path and query (dot segments removed) on this client's UTM, whatever host
+    // the URL names. Raises on failure.
     std::string FetchDocument(const std::string& docURL);
-    // A document that is already gone (404) counts as deleted. Raises on failure.
+    // Same target as FetchDocument; a document that is already gone (404) counts as deleted.
+    // Raises on failure.
     void DeleteDocument(const std::string& docURL);
     // Posts one document to "/opt/in/" + docType. Returns true; every failure raises, including
     // an answer that carries an error element and no url (EUtmError).
@@ -71,6 +74,7 @@ public:
 
 private:
     std::string GetText(const std::string& url, bool quick);
+    std::string DocumentRequestURL(const std::string& docURL) const;
     void DeleteURL(const std::string& url);
     std::string FetchVersion();
 

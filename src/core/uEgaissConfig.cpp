@@ -188,7 +188,8 @@ void MigrateLegacyFiles() {
 }
 
 void MigrateLegacyIni() {
-    const std::string path = JoinPath(AgentDataDir(), ConfigFileName);
+    // A file that comes from the legacy folder is converted in this same read.
+    const std::string path = ConfigFilePath();
     if (!FileExists(path)) return;
     const std::string text = WithoutBom(platform::ReadWholeFile(path));
     if (LowerAscii(text).find("[agent]") == std::string::npos) return;
@@ -199,7 +200,9 @@ void MigrateLegacyIni() {
 std::string ReadConfigText() {
     MigrateLegacyIni();
     const std::string path = ConfigFilePath();
-    if (!FileExists(path)) return {};
+    // A folder or an unreadable file in its place is an error to report, not "no settings".
+    std::error_code missing;
+    if (!std::filesystem::exists(Utf8Path(path), missing)) return {};
     // In UTF-8 the byte-order mark and a leading U+FEFF are the same three bytes.
     return WithoutBom(platform::ReadWholeFile(path));
 }

@@ -172,9 +172,11 @@ void WriteLogLine(const std::string& text) {
     try {
         if (TrimControl(text).empty()) return;
         EnsureStarted();
+        // File names and peer answers reach log lines as raw bytes; the log stays UTF-8 anyway.
+        const std::string valid = Utf8ToText(text);
         std::string line;
-        line.reserve(TimestampLength + text.size() + 3);
-        line.append(TimestampNow()).append(1, ' ').append(text).append("\r\n");
+        line.reserve(TimestampLength + valid.size() + 3);
+        line.append(TimestampNow()).append(1, ' ').append(valid).append("\r\n");
         try {
             auto& state = State();
             const std::lock_guard lock(state.Lock);

@@ -60,6 +60,17 @@ std::vector<std::string> ArrayTexts(const TJsonValue& array) {
     return texts;
 }
 
+// A path goes right after the UTM's port: anything that could make the URL name another host (user
+// info, a backslash some stacks read as "/", a control character) or no path at all is refused.
+bool IsSafeLocalPath(const std::string& path) {
+    const std::string trimmed = TrimControl(path);
+    if (trimmed.empty() || trimmed.front() != '/') return false;
+    return std::none_of(trimmed.begin(), trimmed.end(), [](char c) {
+        const auto code = static_cast<unsigned char>(c);
+        return c == '@' || c == '\\' || code < 0x20 || code == 0x7F;
+    });
+}
+
 }  // namespace
 
 std::string EnvStateText(TEnvCheckState state) {
@@ -455,13 +466,18 @@ TEnvCheckResult CheckHttpLocal(const TJsonValue& check, const TEgaissConfig& cfg
     const TJsonValue* paths = nullptr;
     if (!TryGetJsonArray(check, "paths", paths)) return TEnvCheckResult::Fail("No paths in manifest");
 
+    const std::vector<std::string> texts = ArrayTexts(*paths);
+    for (const std::string& path : texts) {
+        if (!IsSafeLocalPath(path)) return TEnvCheckResult::Fail("Invalid path in manifest: " + path);
+    }
+
     platform::THttpClient client;
     client.SetConnectTimeoutMs(5000);
     client.SetResponseTimeoutMs(5000);
     std::optional<std::string> lastError;
-    for (const auto& item : paths->Items()) {
+    for (const std::string& path : texts) {
         platform::THttpRequest request;
-        request.URL = "http://" + host + ":" + std::to_string(port) + JsonArrayItemText(item);
+        request.URL = "http://" + host + ":" + std::to_string(port) + TrimControl(path);
         try {
             const platform::THttpResponse response = client.Send(request);
             if (response.StatusCode >= 200 && response.StatusCode <= 299) {

@@ -1,10 +1,12 @@
 // Runs the real agent binary, copied into a temporary folder as a user would install it, against
 // in-process fakes of the UTM and the server.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <filesystem>
 
+#include "platform/uUtf8.h"
 #include "support/uChildProcess.h"
 #include "support/uFakeHttpServer.h"
 #include "support/uTestDirs.h"
@@ -26,9 +28,13 @@ protected:
             res.set_content("<A><CN>FSRAR-RSA-030000123456</CN><O>ООО Ромашка</O><OU>Магазин</OU></A>", "text/xml");
         });
         FUtm.Get("/info/version", [](const TFakeRequest&, httplib::Response& res) { res.set_content("4.2.0", "text/plain"); });
-        FUtm.Get("/opt/out", [](const TFakeRequest&, httplib::Response& res) {
-            res.set_content("<?xml version=\"1.0\"?><A><ver>2</ver></A>", "text/xml");
+        FUtm.Get("/opt/out", [this](const TFakeRequest&, httplib::Response& res) {
+            res.set_content("<?xml version=\"1.0\"?><A>" + FOutListing + "<ver>2</ver></A>", "text/xml");
         });
+        FUtm.Get("/opt/out/.+", [](const TFakeRequest&, httplib::Response& res) {
+            res.set_content("<ns:Documents xmlns:ns=\"x\"/>", "text/xml");
+        });
+        FUtm.Delete("/opt/out/.+", [](const TFakeRequest&, httplib::Response&) {});
         FServer.Get("/api", [this](const TFakeRequest& req, httplib::Response& res) { Serve(req, res); });
         FServer.Post("/api", [this](const TFakeRequest& req, httplib::Response& res) { Serve(req, res); });
         FUtm.Start();
@@ -54,12 +60,29 @@ protected:
     }
 
     test::TRunResult Run(const std::vector<std::string>& args) { return test::RunProgram(FExe, args); }
+
+    void WaitForLog(TChildProcess& agent, const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::filesystem::exists(FDir.File("agent.log")) ? Log().find(text) == std::string::npos
+                                                               : true) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no \"" << text << "\" within 20 s";
+            ASSERT_FALSE(agent.Wait(std::chrono::milliseconds(50))) << agent.Output();
+        }
+    }
+
+    void StopAgent(TChildProcess& agent) {
+        agent.Signal(SIGTERM);
+        const auto code = agent.Wait(std::chrono::seconds(15));
+        ASSERT_TRUE(code.has_value());
+        EXPECT_EQ(*code, 0);
+    }
     std::string Log() const { return test::ReadFileText(FDir.File("agent.log")); }
 
     test::TTempDir FDir;
     std::string FExe;
     TFakeHttpServer FUtm;
     TFakeHttpServer FServer;
+    std::string FOutListing;  // url elements of the UTM's out side
 };
 
 TEST_F(AgentBinaryTest, VersionHelpAndBadArguments) {
@@ -69,7 +92,7 @@ TEST_F(AgentBinaryTest, VersionHelpAndBadArguments) {
     for (const char* word : {"--headless", "sync", "diagnose", "config --set KEY=VALUE", "-noupdate"}) {
         EXPECT_NE(help.Output.find(word), std::string::npos) << word;
     }
-    const auto bad = Run({"--frobnicate"});
+    const auto bad = Run({"sync", "--frobnicate"});
     EXPECT_EQ(bad.ExitCode, 2);
     EXPECT_EQ(bad.Output.rfind("VelmoraEgaissAgent: unknown argument: --frobnicate\nUsage:", 0), 0u) << bad.Output;
     EXPECT_EQ(Run({"--noupdate", "config"}).ExitCode, 2) << "two hyphens are not the switch";
@@ -154,26 +177,90 @@ TEST_F(AgentBinaryTest, DiagnosePrintsTheDiagnosisObject) {
 
 TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {
     WriteIni();
-    TChildProcess agent(FExe, {"--headless", "-noupdate"}, FDir.File("headless.out"));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::filesystem::exists(FDir.File("agent.log")) ? Log().find("Sync OK") == std::string::npos : true) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no sync within 20 s";
-        ASSERT_FALSE(agent.Wait(std::chrono::milliseconds(50))) << agent.Output();
-    }
+    // Two hyphens are not the switch, but an agent does not refuse to start over an unknown argument.
+    TChildProcess agent(FExe, {"--headless", "--noupdate", "-noupdate"}, FDir.File("headless.out"));
+    WaitForLog(agent, "Sync OK");
     const auto second = Run({"sync"});
     EXPECT_EQ(second.ExitCode, 3);
     EXPECT_EQ(second.Output, "Agent already running\n");
 
-    agent.Signal(SIGTERM);
-    const auto code = agent.Wait(std::chrono::seconds(15));
-    ASSERT_TRUE(code.has_value());
-    EXPECT_EQ(*code, 0);
+    StopAgent(agent);
     const std::string log = Log();
-    for (const char* line : {"[INFO] Agent started v0.4.3", "[INFO] Update skipped (--noupdate)",
-                             "[STEP] Startup.first_sync", "[INFO] Diagnosis FSRAR_ID=030000123456",
-                             "[INFO] Agent stopping (signal)", "[INFO] Agent stopped"}) {
+    for (const char* line : {"[INFO] Ignored argument: --noupdate", "[INFO] Agent started v0.4.3",
+                             "[INFO] Update skipped (--noupdate)", "[STEP] Startup.first_sync",
+                             "[INFO] Diagnosis FSRAR_ID=030000123456", "[INFO] Agent stopping (signal)",
+                             "[INFO] Agent stopped"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
     }
+}
+
+TEST_F(AgentBinaryTest, UnreadableSettingsEndTheAgentAndTheCommandsWithExitTwo) {
+    std::filesystem::create_directory(FDir.File("agent.ini"));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"config"}, {"sync"}, {"scales-load"}, {"--headless", "-noupdate"}}) {
+        const auto result = Run(args);
+        EXPECT_EQ(result.ExitCode, 2) << args[0];
+        EXPECT_EQ(result.Output.rfind("Cannot read agent.ini: ", 0), 0u) << result.Output;
+    }
+    EXPECT_NE(Log().find("[ERR] Cannot read agent.ini: "), std::string::npos);
+}
+
+TEST_F(AgentBinaryTest, AFailingStartUpStepIsLoggedAndTheAgentRunsOn) {
+    // The autostart entry's folder cannot be created below a file.
+    test::WriteFileText(FDir.File("home"), "not a folder");
+    const test::TScopedEnv xdg("XDG_CONFIG_HOME", FDir.File("home"));
+    WriteIni();
+    test::WriteFileText(FDir.File("agent.ini"), test::ReadFileText(FDir.File("agent.ini")) + "autostart=1\n");
+    TChildProcess agent(FExe, {"--headless", "-noupdate"}, FDir.File("headless.out"));
+    WaitForLog(agent, "Sync OK");
+    StopAgent(agent);
+    const std::string log = Log();
+    EXPECT_NE(log.find("[EXC] Startup.ApplyAutostart | EFileError: "), std::string::npos) << log;
+    EXPECT_NE(log.find("[INFO] Agent started v0.4.3"), std::string::npos);
+}
+
+TEST_F(AgentBinaryTest, ListedDocumentsAreFetchedAndDeletedOnlyOnTheConfiguredUtm) {
+    TFakeHttpServer elsewhere;
+    elsewhere.Get(".*",
+                  [](const TFakeRequest&, httplib::Response& res) { res.set_content("<a/>", "text/xml"); });
+    elsewhere.Delete(".*", [](const TFakeRequest&, httplib::Response&) {});
+    elsewhere.Start();
+    const std::string escaping = FUtm.BaseURL() + "/opt/out/../../admin/WayBill_v4/2";
+    const std::string onOtherHost = elsewhere.BaseURL() + "/opt/out/WayBill_v4/3";
+    FOutListing = "<url>" + escaping + "</url><url>" + onOtherHost + "</url>";
+    WriteIni();
+    EXPECT_EQ(Run({"sync"}).Output, "OK: Sync finished\n");
+
+    EXPECT_EQ(elsewhere.RequestCount(), 0u);
+    std::vector<std::string> documentCalls;
+    for (const auto& request : FUtm.Requests()) {
+        if (request.Path.size() > 1 && request.Path != "/opt/out")
+            documentCalls.push_back(request.Method + " " + request.Target);
+    }
+    EXPECT_THAT(documentCalls,
+                ::testing::ElementsAre("GET /opt/out/WayBill_v4/3", "DELETE /opt/out/WayBill_v4/3"));
+    // The server still sees the URL as listed.
+    std::string pushed;
+    for (const auto& request : FServer.Requests()) {
+        if (request.Param("route") == "egaiss/agent/inbox") pushed = request.Body;
+    }
+    EXPECT_NE(pushed.find("\"utm_url\":\"" + onOtherHost + "\""), std::string::npos) << pushed;
+    EXPECT_NE(Log().find("[INFO] UTM /opt/out: skipped URL outside /opt/out/: " + escaping),
+              std::string::npos);
+}
+
+TEST_F(AgentBinaryTest, AFileNameThatIsNotUtf8KeepsTheLogUtf8) {
+    const std::string drop = FDir.File("drop");
+    std::filesystem::create_directory(drop);
+    test::WriteFileText(drop + "/massa_k_\xFF\xFE.csv",
+                        "PLU;NAME;PRICE;CODE;CONTENT;TYPE\r\n101;x;1,00;C1;y;0\r\n");
+    test::WriteFileText(FDir.File("agent.ini"), "massa_enabled=1\nmassa_dir=" + drop +
+                                                    "\nmassa_file=massa_k*.csv\nmassa_0=127.0.0.1:" +
+                                                    std::to_string(test::RefusedLoopbackPort()) + "\n");
+    EXPECT_EQ(Run({"scales-load"}).ExitCode, 1);
+    const std::string log = Log();
+    EXPECT_TRUE(IsWellFormedUtf8(log));
+    EXPECT_NE(log.find("file=massa_k_\xEF\xBF\xBD\xEF\xBF\xBD.csv"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -113,29 +113,49 @@ TEST_F(UtmApiTest, ListOutURLsTrimsPunctuationAndDropsCaseDuplicates) {
     FServer.Get("/opt/out", Reply(200, listing));
     FServer.Start();
     TUtmApi utm(FServer.BaseURL());
-    EXPECT_THAT(utm.ListOutURLs(), ElementsAre("http://127.0.0.1:8080/opt/out/WayBill_v4/1",
-                                               "https://127.0.0.1:8080/opt/in/Ticket/2"));
+    EXPECT_THAT(utm.ListOutURLs(), ElementsAre("http://127.0.0.1:8080/opt/out/WayBill_v4/1"));
     EXPECT_EQ(FServer.LastRequest().Target, "/opt/out?refresh=true");
 }
 
 TEST_F(UtmApiTest, ListOutURLsFallsBackToUrlElementsThenPlainLines) {
-    std::string listing = "<A><url> opt/out/TTN/5 </url><url>opt/out/ttn/5</url><url>7</url></A>";
+    std::string listing = "<A><url> opt/out/TTN/5 </url><url>opt/out/ttn/5</url><url>opt/out/7</url></A>";
     FServer.Get("/opt/out",
                 [&](const TFakeRequest&, httplib::Response& res) { res.set_content(listing, "text/xml"); });
     FServer.Get("/opt/out/TTN/5", Reply(200, "<doc/>"));
     FServer.Start();
     TUtmApi utm(FServer.BaseURL());
     const auto urls = utm.ListOutURLs();
-    EXPECT_THAT(urls, ElementsAre("opt/out/TTN/5", "7"));
+    EXPECT_THAT(urls, ElementsAre("opt/out/TTN/5", "opt/out/7"));
     EXPECT_EQ(utm.FetchDocument(urls.front()), "<doc/>");
     EXPECT_EQ(FServer.LastRequest().Path, "/opt/out/TTN/5");
 
     listing =
-        "http://h/opt/ticket/1\r\n  http://h/opt/out/  "
+        "http://h/opt/out/ticket/1\r\n  http://h/opt/out/x  "
         "\nhttp://h/OPT/x\n<b>http://h/opt/y</b>\nftp://h/opt/z";
-    EXPECT_THAT(utm.ListOutURLs(), ElementsAre("http://h/opt/ticket/1", "http://h/opt/out/"));
+    EXPECT_THAT(utm.ListOutURLs(), ElementsAre("http://h/opt/out/ticket/1", "http://h/opt/out/x"));
     listing = "<A></A>";
     EXPECT_TRUE(utm.ListOutURLs().empty());
+}
+
+TEST_F(UtmApiTest, ListedDocumentsLeaveNeitherTheOutSideNorTheConfiguredUtm) {
+    const std::string listing =
+        "<A><url>http://u/opt/out/../../admin/WayBill_v4/2</url><url>http://u/opt/out/%2e%2E/%2E./x/3</url>"
+        "<url>http://u/opt/out/..\\..\\x/4</url><url>http://u/opt/outside/5</url><url>http://u/opt/out/</url>"
+        "<url>http://127.0.0.2:1/opt/out/A/./B/../6?q=%2e#frag</url></A>";
+    FServer.Get("/opt/out", Reply(200, listing));
+    FServer.Get("/opt/out/A/6", Reply(200, "<doc/>"));
+    FServer.Delete("/opt/out/A/6", Reply(200, ""));
+    FServer.Start();
+    TUtmApi utm(FServer.BaseURL());
+    const auto urls = utm.ListOutURLs();
+    ASSERT_THAT(urls, ElementsAre("http://127.0.0.2:1/opt/out/A/./B/../6?q=%2e#frag"));
+    EXPECT_THAT(LogText(), HasSubstr("[INFO] UTM /opt/out: skipped URL outside /opt/out/: "
+                                     "http://u/opt/out/../../admin/WayBill_v4/2\r\n"));
+
+    EXPECT_EQ(utm.FetchDocument(urls.front()), "<doc/>");
+    utm.DeleteDocument(urls.front());
+    EXPECT_EQ(FServer.LastRequest().Method, "DELETE");
+    EXPECT_EQ(FServer.LastRequest().Target, "/opt/out/A/6?q=%2e");
 }
 
 TEST_F(UtmApiTest, FetchDocumentLogsEveryStepAndReusesTheConnection) {

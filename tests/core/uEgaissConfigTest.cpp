@@ -171,21 +171,28 @@ TEST_F(ConfigTest, AutostartEntryFollowsTheFlag) {
 }
 
 TEST_F(ConfigTest, CompleteLegacySectionIsRewrittenOnce) {
-    WriteFileText(IniPath(),
-                  "[Agent]\r\nserver_url=http://velmora.example\r\nagent_id=A\r\nagent_secret=S\r\n"
-                  "utm_port=8081\r\npoll_seconds=10\r\nid_sklad=3\r\nautostart=1\r\n[other]\r\nagent_id=B\r\n");
-    const TEgaissConfig cfg = LoadConfig();
-    EXPECT_EQ(cfg.ServerURL, "https://velmora.example");
-    EXPECT_EQ(cfg.AgentID, "A");
-    EXPECT_EQ(cfg.UtmPort, 8081);
-    EXPECT_EQ(cfg.PollSeconds, 300);
-    EXPECT_EQ(cfg.IdSklad, 3);
-    EXPECT_TRUE(cfg.AutoStart);
-    const std::string rewritten = ReadFileText(IniPath());
-    EXPECT_EQ(rewritten.rfind(std::string(Bom) + "# Velmora EGAIS agent settings\r\n", 0), 0u) << rewritten;
-    EXPECT_EQ(rewritten.find("[agent]"), std::string::npos);
-    EXPECT_NE(rewritten.find("autostart=1\r\n"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::exists(platform::AutostartEntryLocation()));
+    // In the data folder or only in the legacy folder: the first read already converts it.
+    for (const std::string& written : {IniPath(), FHome.File("appdata/VelmoraEgaiss/agent.ini")}) {
+        SCOPED_TRACE(written);
+        std::filesystem::remove(IniPath());
+        WriteFileText(
+            written,
+            "[Agent]\r\nserver_url=http://velmora.example\r\nagent_id=A\r\nagent_secret=S\r\n"
+            "utm_port=8081\r\npoll_seconds=10\r\nid_sklad=3\r\nautostart=1\r\n[other]\r\nagent_id=B\r\n");
+        const TEgaissConfig cfg = LoadConfig();
+        EXPECT_EQ(cfg.ServerURL, "https://velmora.example");
+        EXPECT_EQ(cfg.AgentID, "A");
+        EXPECT_EQ(cfg.UtmPort, 8081);
+        EXPECT_EQ(cfg.PollSeconds, 300);
+        EXPECT_EQ(cfg.IdSklad, 3);
+        EXPECT_TRUE(cfg.AutoStart);
+        const std::string rewritten = ReadFileText(IniPath());
+        EXPECT_EQ(rewritten.rfind(std::string(Bom) + "# Velmora EGAIS agent settings\r\n", 0), 0u)
+            << rewritten;
+        EXPECT_EQ(rewritten.find("[agent]"), std::string::npos);
+        EXPECT_NE(rewritten.find("autostart=1\r\n"), std::string::npos);
+        EXPECT_TRUE(std::filesystem::exists(platform::AutostartEntryLocation()));
+    }
 }
 
 TEST_F(ConfigTest, IncompleteLegacySectionStaysAndIsStillRead) {

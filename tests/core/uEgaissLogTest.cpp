@@ -26,8 +26,8 @@ namespace egaiss {
 namespace {
 
 using test::ReadFileText;
-using test::TTempDataDir;
 using test::TScopedEnv;
+using test::TTempDataDir;
 using test::WriteFileText;
 
 // Local time `age` ago, formatted as the log writes it.
@@ -99,6 +99,7 @@ TEST_F(LogTest, EachOperationWritesItsLineFormat) {
     LogException("Startup.after_env", nullptr);
     LogException("Tray", EAgentError("No mapping for the Unicode character exists in the target"));
     WriteLogLine("raw \xD0\x9F text");
+    WriteLogLine("massa_k_\xFF\xFE.csv");
     WriteLogLine("first\r\nsecond");
 
     const std::vector<std::string> expected = {
@@ -116,6 +117,7 @@ TEST_F(LogTest, EachOperationWritesItsLineFormat) {
         "[EXC] Tray | EAgentError: No mapping for the Unicode character exists in the target",
         "[EXC] HINT: Win32 1113 (bad UTF-8 decode, tray Hint ANSI, or non-ASCII path)",
         "raw \xD0\x9F text",
+        "massa_k_\xEF\xBF\xBD\xEF\xBF\xBD.csv",
         "first",
         "~second",
     };

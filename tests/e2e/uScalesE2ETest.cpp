@@ -217,7 +217,7 @@ TEST_F(ScalesE2ETest, ScalesFindListsTheSimulatedScalesWithTheirSerials) {
     ASSERT_EQ(second.Port(), ScalePort) << second.Output();
 
     const test::TRunResult run = test::RunProgram(
-        FExe, {"scales-find", "--subnet", "127.0.0.0/24", "--port", "5001", "--timeout-ms", "300"});
+        FExe, {"scales-find", "--subnet", "127.0.0.0/24", "--port", "5001", "--timeout-ms", "1000"});
     EXPECT_EQ(run.ExitCode, 0) << run.Output;
     // Listed as the answers arrive, which is in any order.
     std::vector<std::string> found = SplitTextLines(run.Output);

@@ -93,10 +93,13 @@ TEST_F(SetupFormTest, PasteReplacesTheTextAndOnlyCompleteSettingsAreSaved) {
 }
 
 TEST_F(SetupFormTest, AFailedSaveIsReportedAndCountsAsCancel) {
-    std::filesystem::create_directory(Ini());  // agent.ini cannot be replaced by a file
+    // The autostart entry's folder cannot be made below a file (a folder in place of agent.ini
+    // would already fail the dialog's read).
+    test::WriteFileText(FHome.File("autostart"), "not a folder");
     const bool saved = Edit(true, [&](QDialog& dialog) {
         FPrompts.Clipboard = "server_url=http://127.0.0.1:1/api\nagent_id=A1\nagent_secret=s3\n";
         Control<QPushButton>(dialog, "btnPaste").click();
+        Control<QCheckBox>(dialog, "chkAutostart").setChecked(true);
         Control<QPushButton>(dialog, "btnSave").click();
     });
     EXPECT_FALSE(saved);

@@ -425,6 +425,16 @@ TEST_F(HttpLocalCheckTest, ReportsTheLastTransportErrorOrNoResponse) {
     EXPECT_FALSE(refused.Detail.empty());
 }
 
+TEST_F(HttpLocalCheckTest, PathsThatCouldLeaveTheUtmFailBeforeAnyRequest) {
+    for (const std::string path : {"@127.0.0.2:1/x", "api/info", "/a\\\\b", "/a\\u0009b", "   "}) {
+        const TEnvCheckResult result = Check(R"(["/", ")" + path + "\"]");
+        EXPECT_EQ(result.State, TEnvCheckState::ecsFail) << path;
+        EXPECT_EQ(result.Detail.rfind("Invalid path in manifest: ", 0), 0u) << result.Detail;
+    }
+    EXPECT_EQ(FServer.RequestCount(), 0u);
+    EXPECT_EQ(Check(R"([" /api/info/version "])").State, TEnvCheckState::ecsOk);
+}
+
 class ServerPingCheckTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -1,3 +1,4 @@
+#include "uSimDocuments.h"
 #include "uSimDownload.h"
 #include "uSimFaults.h"
 #include "uSimJson.h"
@@ -15,6 +16,35 @@ namespace egaiss::sim::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Elements the public schemas have where older simulator documents had others.
+TEST(SimDocuments, IncomingDocumentsFollowTheSchemasShapes) {
+    TDocumentFactory factory("030000123456", 7);
+    // Without the line breaks and indentation, so that nesting reads as adjacent tags.
+    const auto xml = [&](const char* type) {
+        std::string text;
+        bool indent = false;
+        for (const char c : factory.Incoming(type).Xml) {
+            indent = c == '\n' || (indent && c == ' ');
+            if (!indent) text += c;
+        }
+        return text;
+    };
+    const std::string waybill = xml("WayBill_v4");
+    EXPECT_NE(waybill.find("<wb:Transport><wb:ChangeOwnership>NotChange</wb:ChangeOwnership>"
+                           "<wb:TRANSPORT_TYPE>car</wb:TRANSPORT_TYPE>"),
+              std::string::npos)
+        << waybill;
+    EXPECT_EQ(waybill.find("TRAN_CAR"), std::string::npos);
+    const std::string inform = xml("FORM2REGINFO");
+    EXPECT_NE(inform.find("<wbr:Consignee><oref:UL>"), std::string::npos) << inform;
+    EXPECT_TRUE(inform.find("<wbr:Shipper><oref:UL>") != std::string::npos ||
+                inform.find("<wbr:Shipper><oref:FL>") != std::string::npos);
+    const std::string history = xml("TTNHISTORYF2REG");
+    EXPECT_NE(history.find("<wbr:Content><wbr:Position>"), std::string::npos) << history;
+    EXPECT_EQ(history.find("InformF2RegId"), std::string::npos);
+    EXPECT_EQ(xml("ReplyNATTN").find("ShipperName"), std::string::npos);
+}
 
 TEST(SimDownload, TakesOnlyPlainNamesInsideTheFolder) {
     const fs::path folder = fs::temp_directory_path() / ("egaiss-sim-safe-" + std::to_string(::getpid()));

@@ -13,7 +13,7 @@ struct TOrganisation {
     const char* FullName;
     const char* ShortName;
     const char* Inn;
-    const char* Kpp;
+    const char* Kpp;  // empty for a sole trader, who is written as oref:FL
     const char* RegionCode;
     const char* Address;
 };
@@ -36,6 +36,8 @@ const TOrganisation kSuppliers[] = {
      "Краснодарский край, г. Темрюк, ул. Виноградная, д. 3"},
     {"ООО «Пивоварня „Жигули“»", "ООО «Жигули»", "6312345098", "631201001", "63",
      "г. Самара, ул. Волжская, д. 7"},
+    {"Индивидуальный предприниматель Смирнов Алексей Викторович", "ИП Смирнов А. В.", "503212345678", "",
+     "50", "Московская обл., г. Подольск, ул. Садовая, д. 21"},
 };
 
 const TProduct kProducts[] = {
@@ -54,6 +56,8 @@ const T& Pick(const T (&items)[N], int index) {
 }
 
 const char* const kShop = "ООО «Продукты у дома», магазин № 3";
+const TOrganisation kShopOrganisation = {
+    kShop, kShop, "5003123456", "500301001", "50", "Московская обл., г. Видное, ул. Школьная, д. 8"};
 
 std::string DateText(int days_back = 0) {
     const std::time_t now = std::time(nullptr) - static_cast<std::time_t>(days_back) * 86400;
@@ -128,10 +132,11 @@ void OpenDocument(TXmlText& xml, const std::string& owner, const std::string& el
 
 void WriteOrganisation(TXmlText& xml, const std::string& tag, const TOrganisation& org,
                        const std::string& reg_id) {
+    const bool sole_trader = std::string(org.Kpp).empty();
     xml.Open(tag);
-    xml.Open("oref:UL");
+    xml.Open(sole_trader ? "oref:FL" : "oref:UL");
     xml.Leaf("oref:INN", org.Inn);
-    xml.Leaf("oref:KPP", org.Kpp);
+    if (!sole_trader) xml.Leaf("oref:KPP", org.Kpp);
     xml.Leaf("oref:ClientRegId", reg_id);
     xml.Leaf("oref:FullName", org.FullName);
     xml.Leaf("oref:ShortName", org.ShortName);
@@ -301,18 +306,15 @@ std::string TDocumentFactory::WayBill() {
     xml.Leaf("wb:ShippingDate", DateText(1));
     xml.Leaf("wb:Type", "WBInvoiceFromMe");
     WriteOrganisation(xml, "wb:Shipper", supplier, supplier_id);
-    const TOrganisation shop = {kShop,       kShop, "5003123456",
-                                "500301001", "50",  "Московская обл., г. Видное, ул. Школьная, д. 8"};
-    WriteOrganisation(xml, "wb:Consignee", shop, FFsrarId);
+    WriteOrganisation(xml, "wb:Consignee", kShopOrganisation, FFsrarId);
     xml.Open("wb:Transport");
     xml.Leaf("wb:ChangeOwnership", "NotChange");
-    xml.Leaf("wb:TRAN_TYPE", "413");
-    xml.Leaf("wb:TRAN_COMPANY", supplier.ShortName);
-    xml.Leaf("wb:TRAN_CAR", "ГАЗель А123ВС 777");
+    xml.Leaf("wb:TRANSPORT_TYPE", "car");
+    xml.Leaf("wb:TRANSPORT_REGNUMBER", "А123ВС777");
     xml.Leaf("wb:TRAN_CUSTOMER", kShop);
     xml.Leaf("wb:TRAN_DRIVER", "Иванов Пётр Сергеевич");
     xml.Leaf("wb:TRAN_LOADPOINT", supplier.Address);
-    xml.Leaf("wb:TRAN_UNLOADPOINT", shop.Address);
+    xml.Leaf("wb:TRAN_UNLOADPOINT", kShopOrganisation.Address);
     xml.Close();
     xml.Leaf("wb:Base", "Договор поставки № " + std::to_string(Between(10, 99)) + " от 15.01.2024");
     xml.Leaf("wb:Note", "Доставка до 18:00, разгрузка со двора");
@@ -336,6 +338,7 @@ std::string TDocumentFactory::WayBill() {
 }
 
 std::string TDocumentFactory::Form2RegInfo() {
+    const TOrganisation& supplier = Pick(kSuppliers, Between(0, 99));
     TXmlText xml;
     OpenDocument(xml, FFsrarId, "TTNInformF2Reg",
                  WithRefs("xmlns:wbr=\"http://fsrar.ru/WEGAIS/TTNInformF2Reg\""));
@@ -346,8 +349,8 @@ std::string TDocumentFactory::Form2RegInfo() {
     xml.Leaf("wbr:EGAISFixDate", DateText(1));
     xml.Leaf("wbr:WBNUMBER", "РН-" + std::to_string(FNumber + 1000));
     xml.Leaf("wbr:WBDate", DateText(1));
-    xml.Leaf("wbr:Shipper", "0100" + Digits(8));
-    xml.Leaf("wbr:Consignee", FFsrarId);
+    WriteOrganisation(xml, "wbr:Shipper", supplier, "0100" + Digits(8));
+    WriteOrganisation(xml, "wbr:Consignee", kShopOrganisation, FFsrarId);
     xml.Close();
     xml.Open("wbr:Content");
     const int positions = Between(1, 3);
@@ -386,9 +389,9 @@ std::string TDocumentFactory::TtnHistory() {
     xml.Open("wbr:Header");
     xml.Leaf("wbr:WBRegId", "TTN-" + Digits(10));
     xml.Close();
+    xml.Open("wbr:Content");
     xml.Open("wbr:Position");
     xml.Leaf("wbr:Identity", "1");
-    xml.Leaf("wbr:InformF2RegId", "FB-000000" + Digits(12));
     xml.Open("wbr:HistF2");
     const int steps = Between(1, 3);
     for (int i = 0; i < steps; ++i) {
@@ -433,13 +436,11 @@ std::string TDocumentFactory::NoAnswerTtn() {
     xml.Open("ttn:ttnlist");
     const int count = Between(1, 2);
     for (int i = 0; i < count; ++i) {
-        const TOrganisation& supplier = Pick(kSuppliers, Between(0, 99));
         xml.Open("ttn:NoAnswer");
         xml.Leaf("ttn:WbRegID", "TTN-" + Digits(10));
         xml.Leaf("ttn:ttnNumber", "РН-" + std::to_string(Between(100, 999)));
         xml.Leaf("ttn:ttnDate", DateText(Between(1, 5)));
         xml.Leaf("ttn:Shipper", "0100" + Digits(8));
-        xml.Leaf("ttn:ShipperName", supplier.ShortName);
         xml.Close();
     }
     return xml.Take();
