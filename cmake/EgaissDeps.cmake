@@ -17,7 +17,7 @@ target_include_directories(egaiss_rapidjson SYSTEM INTERFACE ${RapidJSON_INCLUDE
 
 find_package(Qt6 REQUIRED COMPONENTS Core)
 if(EGAISS_BUILD_GUI)
-  find_package(Qt6 REQUIRED COMPONENTS Widgets)
+  find_package(Qt6 REQUIRED COMPONENTS Widgets Network)
 endif()
 
 # cpp-httplib serves the simulators and the fake peers of the tests.

@@ -14,7 +14,9 @@ namespace egaiss {
 
 namespace {
 
-void StartDetachedThread(std::function<void()> body) { std::thread(std::move(body)).detach(); }
+void StartDetachedThread(std::function<void()> body) {
+    std::thread(std::move(body)).detach();
+}
 
 // An exception must not leave a step of start-up or an event of the loop: it is logged and the
 // agent goes on.
@@ -31,26 +33,41 @@ constexpr const char* EventGuard = "Application.OnException";
 
 }  // namespace
 
+template <typename TStep>
+void TAgent::GuardEvent(TStep step) {
+    try {
+        step();
+    } catch (const std::exception& error) {
+        if (FWindow != nullptr) {
+            FWindow->ReportEventException(error);
+        } else {
+            LogException(EventGuard, error);
+        }
+    }
+}
+
 // Starts `work` on a thread of its own; the completion step it returns runs later on the agent's
 // thread.
 template <typename TWork>
 void TAgent::StartJob(TWork work) {
     FJobs->JobStarted();
-    FOptions.StartThread([jobs = FJobs, work = std::move(work)]() mutable {
-        jobs->JobFinished([step = work()] { Guarded(EventGuard, step); });
+    FOptions.StartThread([this, jobs = FJobs, work = std::move(work)]() mutable {
+        jobs->JobFinished([this, step = work()] { GuardEvent(step); });
     });
 }
 
-TAgent::TAgent(TAgentServices& services, TAgentWindow* window, TAgentOptions options)
-    : FServices(services), FWindow(window), FOptions(std::move(options)), FJobs(std::make_shared<TJobTracker>(this)) {
+TAgent::TAgent(TAgentServices services, TAgentWindow* window, TAgentOptions options)
+    : FServices(services),
+      FWindow(window),
+      FOptions(std::move(options)),
+      FJobs(std::make_shared<TJobTracker>(this)) {
     if (!FOptions.StartThread) FOptions.StartThread = StartDetachedThread;
     FTimerSync.setInterval(1000);
     FTimerCommand.setInterval(PingSeconds * FOptions.MillisPerSecond);
     FTimerPing.setInterval(PingSeconds * FOptions.MillisPerSecond);
     FTimerScales.setInterval(DefaultScalePollSeconds * FOptions.MillisPerSecond);
     const auto onTick = [this](QTimer& timer, void (TAgent::*handler)()) {
-        connect(&timer, &QTimer::timeout, this,
-                [this, handler] { Guarded(EventGuard, [&] { (this->*handler)(); }); });
+        connect(&timer, &QTimer::timeout, this, [this, handler] { GuardEvent([&] { (this->*handler)(); }); });
     };
     onTick(FTimerSync, &TAgent::DoSyncAsync);
     onTick(FTimerCommand, &TAgent::PollCommand);
@@ -58,20 +75,22 @@ TAgent::TAgent(TAgentServices& services, TAgentWindow* window, TAgentOptions opt
     onTick(FTimerScales, &TAgent::DoScalesPollAsync);
 }
 
-TAgent::~TAgent() { FJobs->Detach(); }
+TAgent::~TAgent() {
+    FJobs->Detach();
+}
 
 void TAgent::Start() {
-    Guarded("Startup.LoadConfig", [this] { FCfg = FServices.LoadConfig(); });
+    Guarded("Startup.LoadConfig", [this] { FCfg = FServices.Settings.LoadConfig(); });
     Guarded("Startup.LoadScalesSettings", [this] { LoadScalesSettings(); });
     FWasConfigured = FCfg.IsComplete();
-    Guarded("Startup.ApplyAutostart", [this] { FServices.ApplyAutostart(FCfg); });
+    Guarded("Startup.ApplyAutostart", [this] { FServices.Settings.ApplyAutostart(FCfg); });
     LogInfo(std::string("Agent started v") + AgentVersion);
     Guarded("Startup.LogEnvironment", LogEnvironment);
 
     try {
         LogStep("Startup.EnsureConfig");
         EnsureConfig();
-        FCfg = FServices.LoadConfig();
+        FCfg = FServices.Settings.LoadConfig();
         LoadScalesSettings();
         ApplySyncInterval();
         ApplyScalesTimer();
@@ -96,7 +115,7 @@ void TAgent::Start() {
 
     LogStep("Startup.self_update");
     try {
-        if (FServices.CheckForUpdate(FCfg)) {
+        if (FServices.Update.CheckForUpdate(FCfg)) {
             // The process ends now: no timer may start another job.
             FTimerScales.stop();
             emit ExitRequested();
@@ -119,17 +138,19 @@ void TAgent::Start() {
     });
 }
 
-void TAgent::EnsureConfig() {
-    if (FCfg.IsComplete()) return;
+bool TAgent::EnsureConfig() {
+    if (FCfg.IsComplete()) return true;
     if (FWindow != nullptr && FWindow->EditConfig(FCfg)) {
-        FCfg = FServices.LoadConfig();
+        FCfg = FServices.Settings.LoadConfig();
     } else {
         LogInfo("EGAIS setup skipped (scales-only mode)");
     }
+    return FCfg.IsComplete();
 }
 
 void TAgent::ApplySyncInterval() {
     if (FCfg.PollSeconds < 60) FCfg.PollSeconds = 300;
+    FCfg.PollSeconds = std::min(FCfg.PollSeconds, MaxPollSeconds);
     FTimerSync.setInterval(FCfg.PollSeconds * FOptions.MillisPerSecond);
     FTimerCommand.setInterval(FCfg.PollSeconds * FOptions.MillisPerSecond);
 }
@@ -138,8 +159,10 @@ void TAgent::EnableSyncTimers(bool enabled) {
     // The command timer starts first: with equal intervals it then ticks before the sync timer,
     // so the server is asked while no sync runs.
     for (QTimer* timer : {&FTimerCommand, &FTimerSync, &FTimerPing}) {
-        if (enabled) timer->start();
-        else timer->stop();
+        if (enabled)
+            timer->start();
+        else
+            timer->stop();
     }
 }
 
@@ -148,8 +171,12 @@ void TAgent::SetSyncPaused(bool paused) {
     if (paused || FCfg.IsComplete()) EnableSyncTimers(!paused);
 }
 
+void TAgent::ReloadConfig() {
+    FCfg = FServices.Settings.LoadConfig();
+}
+
 void TAgent::SettingsSaved() {
-    FCfg = FServices.LoadConfig();
+    ReloadConfig();
     ApplySyncInterval();
     if (FCfg.IsComplete()) {
         EnableSyncTimers(true);
@@ -168,14 +195,14 @@ void TAgent::DoSyncAsync() {
     if (!FCfg.IsComplete() || *FSyncPaused || FSyncBusy) return;
     FSyncBusy = true;
     // The thread gets copies and shared flags only: it may outlive the agent.
-    StartJob([this, services = &FServices, paused = FSyncPaused, cfg = FCfg]() -> std::function<void()> {
+    StartJob([this, sync = &FServices.Sync, paused = FSyncPaused, cfg = FCfg]() -> std::function<void()> {
         // The pause may have come between the tick and this thread's start.
         if (*paused) return [this] { FSyncBusy = false; };
         TSyncOutcome outcome;
         try {
             LogStep("Sync.thread_enter");
-            outcome = services->RunSync(cfg);
-            LogStep("Sync.thread_leave", std::string(outcome.OK ? "True" : "False") + " " + outcome.Msg);
+            outcome = sync->RunSync(cfg);
+            LogStep("Sync.thread_leave", std::string(BoolText(outcome.OK)) + " " + outcome.Msg);
         } catch (const std::exception& error) {
             outcome = {false, error.what()};
             LogException("Sync thread", error);
@@ -185,12 +212,12 @@ void TAgent::DoSyncAsync() {
 }
 
 void TAgent::LoadScalesSettings() {
-    FScalesCfg = FServices.LoadScalesConfig();
+    FScalesCfg = FServices.Scales.LoadScalesConfig();
     const bool hadMac = !TrimControl(FScalesCfg.MacAddr).empty();
-    FServices.EnsureMacAddr(FScalesCfg);
+    FServices.Scales.EnsureMacAddr(FScalesCfg);
     if (hadMac || TrimControl(FScalesCfg.MacAddr).empty()) return;
     try {
-        FServices.SaveScalesConfig(FScalesCfg);
+        FServices.Scales.SaveScalesConfig(FScalesCfg);
     } catch (const std::exception&) {
         // The address is detected again at the next start; nothing else depends on it.
     }
@@ -210,16 +237,16 @@ void TAgent::ScalesSettingsSaved(int brand) {
     ApplyScalesTimer();
     const bool active = brand >= 0 && brand < ScaleBrandCount &&
                         IsBrandActive(FScalesCfg.Brands[static_cast<std::size_t>(brand)]);
-    LogInfo("Scales " + ScaleBrandTitle(brand) + " saved; active=" + (active ? "True" : "False"));
+    LogInfo("Scales " + ScaleBrandTitle(brand) + " saved; active=" + BoolText(active));
 }
 
 void TAgent::DoScalesPollAsync() {
     if (FScalesBusy || !AnyBrandActive(FScalesCfg)) return;
     FScalesBusy = true;
-    StartJob([this, services = &FServices, cfg = FScalesCfg]() -> std::function<void()> {
+    StartJob([this, scales = &FServices.Scales, cfg = FScalesCfg]() -> std::function<void()> {
         try {
             TVesiLoadResult result;
-            if (services->PollScales(cfg, result)) {
+            if (scales->PollScales(cfg, result)) {
                 LogInfo("Scales auto-poll OK: " + result.Message);
             } else if (!result.FileName.empty() && !result.Message.empty()) {
                 LogError("Scales auto-poll: " + result.Message);
@@ -247,9 +274,9 @@ void TAgent::DoDiagnosisPingAsync() {
     if (!FCfg.IsComplete() || *FSyncPaused || FDiagnosisBusy) return;
     FDiagnosisBusy = true;
     const std::string lastError = FStatus.StatusOK ? std::string() : FStatus.StatusText;
-    StartJob([this, services = &FServices, cfg = FCfg, lastError]() -> std::function<void()> {
+    StartJob([this, server = &FServices.Server, cfg = FCfg, lastError]() -> std::function<void()> {
         try {
-            const TDiagnosisReport report = services->DiagnosisPing(cfg, lastError);
+            const TDiagnosisReport report = server->DiagnosisPing(cfg, lastError);
             if (!report.FsrarId.empty()) {
                 LogInfo("Diagnosis FSRAR_ID=" + report.FsrarId);
             } else if (!report.ErrorText.empty()) {
@@ -263,15 +290,24 @@ void TAgent::DoDiagnosisPingAsync() {
 }
 
 void TAgent::PollCommand() {
-    if (!FCfg.IsComplete() || *FSyncPaused || FSyncBusy) return;
-    try {
-        if (FServices.PollSyncCommand(FCfg)) {
-            LogInfo("Sync requested from server");
-            DoSyncAsync();
+    if (!FCfg.IsComplete() || *FSyncPaused || FSyncBusy || FCommandBusy) return;
+    FCommandBusy = true;
+    StartJob([this, server = &FServices.Server, cfg = FCfg]() -> std::function<void()> {
+        bool syncAsked = false;
+        try {
+            syncAsked = server->PollSyncCommand(cfg);
+        } catch (const std::exception& error) {
+            LogError(std::string("Server: ") + error.what());
         }
-    } catch (const std::exception& error) {
-        LogError(std::string("Server: ") + error.what());
-    }
+        return [this, syncAsked] { FinishCommandPoll(syncAsked); };
+    });
+}
+
+void TAgent::FinishCommandPoll(bool syncAsked) {
+    FCommandBusy = false;
+    if (!syncAsked) return;
+    LogInfo("Sync requested from server");
+    DoSyncAsync();
 }
 
 void TAgent::UpdateTray() {
@@ -283,6 +319,8 @@ void TAgent::RefreshLogIfShown() {
     if (FWindow != nullptr && FWindow->IsShown()) FWindow->RefreshLog();
 }
 
-bool TAgent::WaitForJobs(std::chrono::milliseconds timeout) { return FJobs->WaitIdle(timeout); }
+bool TAgent::WaitForJobs(std::chrono::milliseconds timeout) {
+    return FJobs->WaitIdle(timeout);
+}
 
 }  // namespace egaiss

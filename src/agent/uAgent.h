@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +28,8 @@ public:
     virtual void HideToTray() = 0;
     virtual bool IsShown() const = 0;
     virtual void RefreshLog() = 0;
+    // An exception escaped a timer tick or a job's completion step: logged and shown to the user.
+    virtual void ReportEventException(const std::exception& error) = 0;
 };
 
 struct TAgentOptions {
@@ -44,16 +47,22 @@ class TAgent : public QObject {
 public:
     static constexpr int PingSeconds = 300;
 
-    TAgent(TAgentServices& services, TAgentWindow* window = nullptr, TAgentOptions options = {});
+    TAgent(TAgentServices services, TAgentWindow* window = nullptr, TAgentOptions options = {});
     ~TAgent() override;
 
     // The start-up sequence. Emits ExitRequested when a self-update took over.
     void Start();
 
+    // Opens the settings dialog when the settings are incomplete; true when they are complete now.
+    // Starts no timer: the callers (queue, preparation, open-UTM) only need the settings.
+    bool EnsureConfig();
     void SetSyncPaused(bool paused);
     void DoSyncAsync();
     void DoDiagnosisPingAsync();
+    // Asks the server on a job of its own whether to sync now, and starts a sync when it says so.
     void PollCommand();
+    // Reads agent.ini again without re-timing anything (before opening the UTM's page).
+    void ReloadConfig();
     // After the settings dialog saved: reload, re-time, start or stop syncing.
     void SettingsSaved();
 
@@ -73,6 +82,7 @@ public:
     const TAgentStatus& Status() const { return FStatus; }
     bool SyncBusy() const { return FSyncBusy; }
     bool DiagnosisBusy() const { return FDiagnosisBusy; }
+    bool CommandBusy() const { return FCommandBusy; }
     bool ScalesBusy() const { return FScalesBusy; }
     const TScalesConfig& ScalesConfig() const { return FScalesCfg; }
     bool SyncPaused() const { return *FSyncPaused; }
@@ -87,16 +97,20 @@ signals:
     void StatusChanged();
 
 private:
-    void EnsureConfig();
     void ApplySyncInterval();
     void EnableSyncTimers(bool enabled);
     void FinishSync(bool ok, const std::string& msg);
+    void FinishCommandPoll(bool syncAsked);
     void UpdateTray();
     void RefreshLogIfShown();
     template <typename TWork>
     void StartJob(TWork work);
+    // Runs a timer tick or a job's completion step; what it raises goes to the window, headless
+    // to the log.
+    template <typename TStep>
+    void GuardEvent(TStep step);
 
-    TAgentServices& FServices;
+    TAgentServices FServices;
     TAgentWindow* FWindow;
     TAgentOptions FOptions;
     std::shared_ptr<TJobTracker> FJobs;
@@ -107,6 +121,7 @@ private:
     bool FWasConfigured = false;
     bool FSyncBusy = false;
     bool FDiagnosisBusy = false;
+    bool FCommandBusy = false;
     bool FScalesBusy = false;
     // Read by a starting sync thread, which may outlive the agent: shared and atomic.
     std::shared_ptr<std::atomic<bool>> FSyncPaused = std::make_shared<std::atomic<bool>>(false);

@@ -8,17 +8,21 @@
 
 namespace egaiss {
 
-TEgaissConfig TRealAgentServices::LoadConfig() { return egaiss::LoadConfig(); }
+TEgaissConfig TConfigFileSettings::LoadConfig() {
+    return egaiss::LoadConfig();
+}
 
-void TRealAgentServices::ApplyAutostart(const TEgaissConfig& cfg) { egaiss::ApplyAutostart(cfg); }
+void TConfigFileSettings::ApplyAutostart(const TEgaissConfig& cfg) {
+    egaiss::ApplyAutostart(cfg);
+}
 
-TSyncOutcome TRealAgentServices::RunSync(const TEgaissConfig& cfg) {
+TSyncOutcome TSyncCycleService::RunSync(const TEgaissConfig& cfg) {
     TSyncOutcome outcome;
     RunSyncCycle(cfg, outcome.OK, outcome.Msg);
     return outcome;
 }
 
-TDiagnosisReport TRealAgentServices::DiagnosisPing(const TEgaissConfig& cfg, const std::string& lastError) {
+TDiagnosisReport TVelmoraServerPoll::DiagnosisPing(const TEgaissConfig& cfg, const std::string& lastError) {
     TVelmoraApi server(cfg);
     TUtmApi utm(cfg.UtmBaseURL());
     TUtmDiagnosis diagnosis;
@@ -27,24 +31,30 @@ TDiagnosisReport TRealAgentServices::DiagnosisPing(const TEgaissConfig& cfg, con
     return {diagnosis.FsrarId, diagnosis.ErrorText};
 }
 
-bool TRealAgentServices::PollSyncCommand(const TEgaissConfig& cfg) {
+bool TVelmoraServerPoll::PollSyncCommand(const TEgaissConfig& cfg) {
     return TVelmoraApi(cfg).PollSyncCommand(AgentVersion);
 }
 
-bool TRealAgentServices::CheckForUpdate(const TEgaissConfig& cfg) {
+bool TSelfUpdateService::CheckForUpdate(const TEgaissConfig& cfg) {
     // The switch is honoured inside the check, after its test of the settings.
     TUpdateEnvironment environment;
-    environment.NoUpdateSwitch = !FSelfUpdateEnabled;
+    environment.NoUpdateSwitch = !FEnabled;
     return egaiss::CheckForUpdate(cfg, environment);
 }
 
-TScalesConfig TRealAgentServices::LoadScalesConfig() { return egaiss::LoadScalesConfig(); }
+TScalesConfig TScalesFolderService::LoadScalesConfig() {
+    return egaiss::LoadScalesConfig();
+}
 
-std::string TRealAgentServices::EnsureMacAddr(TScalesConfig& cfg) { return egaiss::EnsureMacAddr(cfg); }
+std::string TScalesFolderService::EnsureMacAddr(TScalesConfig& cfg) {
+    return egaiss::EnsureMacAddr(cfg);
+}
 
-void TRealAgentServices::SaveScalesConfig(const TScalesConfig& cfg) { egaiss::SaveScalesConfig(cfg); }
+void TScalesFolderService::SaveScalesConfig(const TScalesConfig& cfg) {
+    egaiss::SaveScalesConfig(cfg);
+}
 
-bool TRealAgentServices::PollScales(const TScalesConfig& cfg, TVesiLoadResult& result) {
+bool TScalesFolderService::PollScales(const TScalesConfig& cfg, TVesiLoadResult& result) {
     return PollScalesFolders(cfg, false, result);
 }
 

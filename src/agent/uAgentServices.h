@@ -1,6 +1,7 @@
 #pragma once
-// What the scheduler asks of the rest of the agent. The real implementation talks to the UTM and
-// the server; tests give the scheduler fakes so that they can drive it without peers.
+// What the scheduler asks of the rest of the agent, one interface per concern, so that a window or
+// a test takes only what it uses. The real implementations talk to agent.ini, the UTM, the server
+// and the scales; tests give the scheduler fakes so that they can drive it without peers.
 #include <string>
 
 #include "core/uEgaissConfig.h"
@@ -20,53 +21,107 @@ struct TDiagnosisReport {
     std::string ErrorText;  // why not, when the UTM said
 };
 
-class TAgentServices {
+class TSettingsService {
 public:
-    virtual ~TAgentServices() = default;
-
+    virtual ~TSettingsService() = default;
     virtual TEgaissConfig LoadConfig() = 0;
     virtual void ApplyAutostart(const TEgaissConfig& cfg) = 0;
+};
+
+class TSyncService {
+public:
+    virtual ~TSyncService() = default;
     // One sync cycle; may raise.
     virtual TSyncOutcome RunSync(const TEgaissConfig& cfg) = 0;
+};
+
+// The two periodic questions to the server besides the sync.
+class TServerPollService {
+public:
+    virtual ~TServerPollService() = default;
     // Reads the UTM diagnosis and reports it to the server with the last error; may raise.
     virtual TDiagnosisReport DiagnosisPing(const TEgaissConfig& cfg, const std::string& lastError) = 0;
     // True when the server asks for a sync now; may raise.
     virtual bool PollSyncCommand(const TEgaissConfig& cfg) = 0;
-    // True when a newer agent replaced this one and was started: this process must end now.
-    virtual bool CheckForUpdate(const TEgaissConfig& cfg) = 0;
-
-    // The scale settings. The defaults stand for an agent without scales: nothing is active, so
-    // the scales timer never runs.
-    virtual TScalesConfig LoadScalesConfig() { return {}; }
-    // Fills a blank MAC address from the network adapters; returns it.
-    virtual std::string EnsureMacAddr(TScalesConfig& cfg) { return cfg.MacAddr; }
-    // May raise.
-    virtual void SaveScalesConfig(const TScalesConfig& /*cfg*/) {}
-    // One automatic poll of the scales folders; may raise.
-    virtual bool PollScales(const TScalesConfig& /*cfg*/, TVesiLoadResult& result) {
-        result = {};
-        return false;
-    }
 };
 
-// The services of the running agent: agent.ini, the UTM, the server and the self-update.
-class TRealAgentServices : public TAgentServices {
+class TUpdateService {
 public:
-    explicit TRealAgentServices(bool selfUpdateEnabled) : FSelfUpdateEnabled(selfUpdateEnabled) {}
+    virtual ~TUpdateService() = default;
+    // True when a newer agent replaced this one and was started: this process must end now.
+    virtual bool CheckForUpdate(const TEgaissConfig& cfg) = 0;
+};
 
+class TScalesService {
+public:
+    virtual ~TScalesService() = default;
+    virtual TScalesConfig LoadScalesConfig() = 0;
+    // Fills a blank MAC address from the network adapters; returns it.
+    virtual std::string EnsureMacAddr(TScalesConfig& cfg) = 0;
+    // May raise.
+    virtual void SaveScalesConfig(const TScalesConfig& cfg) = 0;
+    // One automatic poll of the scales folders; may raise.
+    virtual bool PollScales(const TScalesConfig& cfg, TVesiLoadResult& result) = 0;
+};
+
+// Everything the scheduler uses; the services outlive the agent and its job threads.
+struct TAgentServices {
+    TSettingsService& Settings;
+    TSyncService& Sync;
+    TServerPollService& Server;
+    TUpdateService& Update;
+    TScalesService& Scales;
+};
+
+class TConfigFileSettings : public TSettingsService {
+public:
     TEgaissConfig LoadConfig() override;
     void ApplyAutostart(const TEgaissConfig& cfg) override;
+};
+
+class TSyncCycleService : public TSyncService {
+public:
     TSyncOutcome RunSync(const TEgaissConfig& cfg) override;
+};
+
+class TVelmoraServerPoll : public TServerPollService {
+public:
     TDiagnosisReport DiagnosisPing(const TEgaissConfig& cfg, const std::string& lastError) override;
     bool PollSyncCommand(const TEgaissConfig& cfg) override;
+};
+
+class TSelfUpdateService : public TUpdateService {
+public:
+    explicit TSelfUpdateService(bool enabled) : FEnabled(enabled) {}
     bool CheckForUpdate(const TEgaissConfig& cfg) override;
+
+private:
+    bool FEnabled;
+};
+
+class TScalesFolderService : public TScalesService {
+public:
     TScalesConfig LoadScalesConfig() override;
     std::string EnsureMacAddr(TScalesConfig& cfg) override;
     void SaveScalesConfig(const TScalesConfig& cfg) override;
     bool PollScales(const TScalesConfig& cfg, TVesiLoadResult& result) override;
+};
+
+// The services of the running agent: agent.ini, the UTM, the server, the self-update and the scales.
+class TRealAgentServices {
+public:
+    explicit TRealAgentServices(bool selfUpdateEnabled) : FUpdate(selfUpdateEnabled) {}
+    TRealAgentServices(const TRealAgentServices&) = delete;
+    TRealAgentServices& operator=(const TRealAgentServices&) = delete;
+
+    TAgentServices All() { return {FSettings, FSync, FServer, FUpdate, FScales}; }
 
 private:
-    bool FSelfUpdateEnabled;
+    TConfigFileSettings FSettings;
+    TSyncCycleService FSync;
+    TVelmoraServerPoll FServer;
+    TSelfUpdateService FUpdate;
+    TScalesFolderService FScales;
 };
 
 }  // namespace egaiss

@@ -5,6 +5,9 @@
 #include "app/uCommandLine.h"
 #include "app/uHeadless.h"
 #include "core/uEgaissLog.h"
+#ifdef EGAISS_WITH_TRAY
+#include "app/uTrayAgent.h"
+#endif
 
 int main(int argc, char** argv) {
     using namespace egaiss;
@@ -13,7 +16,12 @@ int main(int argc, char** argv) {
         LogInfo("Ignored argument: " + arg);
     switch (commandLine.Mode) {
         case TRunMode::rmHeadless:
-        case TRunMode::rmTray:  // the tray window is not built yet: the agent runs headless
+            return RunHeadlessAgent(argc, argv, commandLine.NoUpdate);
+        case TRunMode::rmTray:
+#ifdef EGAISS_WITH_TRAY
+            if (DisplayAvailable()) return RunTrayAgent(argc, argv, commandLine.NoUpdate);
+            std::cerr << "No display (DISPLAY and WAYLAND_DISPLAY are not set): running headless\n";
+#endif
             return RunHeadlessAgent(argc, argv, commandLine.NoUpdate);
         default:
             return RunSupportCommand(commandLine, std::cout, std::cerr);

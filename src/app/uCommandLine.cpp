@@ -22,6 +22,7 @@ constexpr TModeName ModeNames[] = {
     {"scales-load", TRunMode::rmScalesLoad},
     {"scales-find", TRunMode::rmScalesFind},
     {"prepare-check", TRunMode::rmPrepareCheck},
+    {"prepare-install", TRunMode::rmPrepareInstall},
     {"--version", TRunMode::rmVersion},
     {"--help", TRunMode::rmHelp},
     {"-h", TRunMode::rmHelp},
@@ -62,7 +63,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             continue;
         }
         // The command checks its own options.
-        if (result.Mode == TRunMode::rmScalesFind || result.Mode == TRunMode::rmConfig) {
+        if (result.Mode == TRunMode::rmScalesFind || result.Mode == TRunMode::rmConfig ||
+            result.Mode == TRunMode::rmPrepareInstall) {
             result.CommandArgs.push_back(arg);
             continue;
         }
@@ -107,6 +109,11 @@ void PrintUsage(std::ostream& out) {
            "  prepare-check\n"
            "               run the checks of the server's preparation manifest; prints one\n"
            "               line per component: order, state, title, detail\n"
+           "  prepare-install ID... | prepare-install --all\n"
+           "               download, verify and silently install the named components of\n"
+           "               the preparation manifest (--all: those whose check does not\n"
+           "               pass, in their order); one line per step and per component;\n"
+           "               0 when every one was installed\n"
            "  --version    print the agent version\n"
            "  --help       print this text\n"
            "\n"
@@ -140,6 +147,10 @@ int RunSupportCommand(const TCommandLine& commandLine, std::ostream& out, std::o
             return RunScalesFindCommand(commandLine.CommandArgs, out, err);
         case TRunMode::rmPrepareCheck:
             return RunWithSettings(RunPrepareCheckCommand, out, err);
+        case TRunMode::rmPrepareInstall: {
+            const auto cfg = LoadConfigOrReport(err);
+            return cfg ? RunPrepareInstallCommand(*cfg, commandLine.CommandArgs, out, err) : ExitUsage;
+        }
         case TRunMode::rmInvalid:
             err << "VelmoraEgaissAgent: " << commandLine.Error << "\n";
             PrintUsage(err);

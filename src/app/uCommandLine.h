@@ -15,6 +15,7 @@ enum class TRunMode {
     rmScalesLoad,
     rmScalesFind,
     rmPrepareCheck,
+    rmPrepareInstall,
     rmVersion,
     rmHelp,
     rmInvalid
@@ -24,7 +25,8 @@ struct TCommandLine {
     TRunMode Mode = TRunMode::rmTray;
     bool NoUpdate = false;
     std::string Error;  // why the arguments are invalid
-    // The arguments after a command that takes options of its own (scales-find, config).
+    // The arguments after a command that takes arguments of its own (scales-find, config,
+    // prepare-install).
     std::vector<std::string> CommandArgs;
     // Unknown arguments of the tray and headless agents: logged, then the agent starts anyway.
     std::vector<std::string> IgnoredArgs;

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "agent/uAgent.h"
 #include "app/uCommandLine.h"
 #include "app/uSupportCommands.h"
-#include "agent/uAgent.h"
 #include "core/uEgaissLog.h"
 #include "platform/uShutdownSignal.h"
 
@@ -29,19 +29,25 @@ int RunHeadlessAgent(int argc, char** argv, bool noUpdate) {
         return ExitAlreadyRunning;
     }
     platform::InstallShutdownHandler([&app] {
-        QMetaObject::invokeMethod(&app, [] {
-            LogInfo("Agent stopping (signal)");
-            QCoreApplication::quit();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &app,
+            [] {
+                LogInfo("Agent stopping (signal)");
+                QCoreApplication::quit();
+            },
+            Qt::QueuedConnection);
     });
 
     TRealAgentServices services(!noUpdate);
-    TAgent agent(services);
+    TAgent agent(services.All());
     QObject::connect(&agent, &TAgent::ExitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     QTimer::singleShot(0, &agent, &TAgent::Start);
     app.exec();
+    return EndAgentProcess(agent, JobGracePeriod);
+}
 
-    if (!agent.WaitForJobs(JobGracePeriod)) {
+int EndAgentProcess(TAgent& agent, std::chrono::milliseconds grace) {
+    if (!agent.WaitForJobs(grace)) {
         LogInfo("Agent stopped with a job still running");
         // The job's thread still uses the log and the clients; end without running destructors.
         std::_Exit(ExitOk);

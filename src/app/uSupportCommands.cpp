@@ -14,11 +14,10 @@
 #include "core/uConfigEdit.h"
 #include "core/uEgaissLog.h"
 #include "platform/uErrors.h"
-#include "platform/uNetAdapters.h"
 #include "platform/uPath.h"
-#include "platform/uSockets.h"
 #include "prepare/uBootstrapInstall.h"
 #include "prepare/uPrepareCheck.h"
+#include "prepare/uPrepareInstall.h"
 #include "scales/uMassaKDiscovery.h"
 #include "scales/uScalesConfig.h"
 #include "scales/uVesiFolderWatch.h"
@@ -36,19 +35,6 @@ bool ParseWholeNumber(const std::string& text, int low, int high, int& value) {
     if (failure != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high)
         return false;
     value = parsed;
-    return true;
-}
-
-// "a.b.c.d/n", or a single address as /32. The subnet's own address is its network address, so
-// that the scan skips no host of it.
-bool ParseSubnet(const std::string& text, TLocalSubnet& subnet) {
-    const auto slash = text.find('/');
-    std::uint32_t address = 0;
-    int prefix = 32;
-    if (!platform::ParseIPv4(text.substr(0, slash), address)) return false;
-    if (slash != std::string::npos && !ParseWholeNumber(text.substr(slash + 1), 0, 32, prefix)) return false;
-    const std::uint32_t mask = platform::TIPv4Prefix{address, prefix}.Mask();
-    subnet = TLocalSubnet::Of(address & mask, mask);
     return true;
 }
 
@@ -234,12 +220,7 @@ int RunScalesFindCommand(const std::vector<std::string>& args, std::ostream& out
     TMassaDiscoveryParams params;
     params.TimeoutMs = options.TimeoutMs;
     params.Port = options.Port;
-    if (!options.Subnets.empty()) {
-        params.Subnets = options.Subnets;
-        // The search always opens with a limited-broadcast probe; here it goes to the first given
-        // subnet's broadcast instead, so that nothing leaves the subnets the user named.
-        params.LimitedBroadcast = options.Subnets.front().Bcast;
-    }
+    RestrictSearch(params, options.Subnets);
     const std::atomic<bool> cancel{false};
     const std::vector<TMassaDevice> devices = DiscoverMassaScales(params, cancel, {}, {});
     for (const TMassaDevice& device : devices) {
@@ -248,6 +229,24 @@ int RunScalesFindCommand(const std::vector<std::string>& args, std::ostream& out
     return devices.empty() ? ExitFailed : ExitOk;
 }
 
+namespace {
+
+// The manifest as the preparation window loads it (the cache rules apply); false after printing
+// why it cannot be had.
+bool LoadCommandManifest(const TEgaissConfig& cfg, TBootstrapManifest& manifest, std::ostream& out) {
+    try {
+        manifest.Load(cfg.ServerURL, false);
+    } catch (const std::exception& error) {
+        LogBootstrapError("Checks failed: " + std::string(error.what()));
+        out << "FAILED: " << error.what() << "\n";
+        return false;
+    }
+    LogBootstrap("Manifest loaded: " + manifest.SourceURL());
+    return true;
+}
+
+}  // namespace
+
 int RunPrepareCheckCommand(const TEgaissConfig& cfg, std::ostream& out) {
     if (!cfg.IsComplete()) {
         out << "Agent is not configured\n";
@@ -255,18 +254,47 @@ int RunPrepareCheckCommand(const TEgaissConfig& cfg, std::ostream& out) {
     }
     LogBootstrap("Start environment checks");
     TBootstrapManifest manifest;
-    try {
-        manifest.Load(cfg.ServerURL, false);
-    } catch (const std::exception& error) {
-        LogBootstrapError("Checks failed: " + std::string(error.what()));
-        out << "FAILED: " << error.what() << "\n";
-        return ExitFailed;
-    }
-    LogBootstrap("Manifest loaded: " + manifest.SourceURL());
+    if (!LoadCommandManifest(cfg, manifest, out)) return ExitFailed;
     const auto rows = RunComponentChecks(manifest.Components(), cfg);
     for (const auto& row : rows)
         out << ComponentCheckLine(row) << "\n";
     return AnyRequiredCheckFailed(rows) ? ExitFailed : ExitOk;
+}
+
+int RunPrepareInstallCommand(const TEgaissConfig& cfg, const std::vector<std::string>& args, std::ostream& out,
+                             std::ostream& err) {
+    TPrepareInstallChoice choice;
+    for (const std::string& arg : args) {
+        if (arg == "--all") {
+            choice.All = true;
+        } else if (arg.rfind("-", 0) == 0) {
+            err << "VelmoraEgaissAgent: prepare-install: unknown option: " << arg << "\n";
+            return ExitUsage;
+        } else {
+            choice.Ids.push_back(arg);
+        }
+    }
+    if (choice.All == !choice.Ids.empty()) {
+        err << "VelmoraEgaissAgent: prepare-install: name component ids or --all\n";
+        return ExitUsage;
+    }
+    if (!cfg.IsComplete()) {
+        out << "Agent is not configured\n";
+        return ExitUsage;
+    }
+    TBootstrapManifest manifest;
+    if (!LoadCommandManifest(cfg, manifest, out)) return ExitFailed;
+    std::vector<int> indices;
+    std::string error;
+    if (!ChooseInstallIndices(manifest.Components(), cfg, choice, indices, error, out)) {
+        err << "VelmoraEgaissAgent: prepare-install: " << error << "\n";
+        return ExitUsage;
+    }
+    if (indices.empty()) {
+        out << "Nothing to install.\n";
+        return ExitOk;
+    }
+    return InstallComponents(manifest.Components(), indices, cfg, out) ? ExitOk : ExitFailed;
 }
 
 }  // namespace egaiss

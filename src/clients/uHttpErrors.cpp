@@ -214,6 +214,8 @@ void ConfigureUtmClient(platform::THttpClient& client, bool quick) {
     PrepareHttpClient(&client);
     client.SetConnectTimeoutMs(quick ? 3000 : 5000);
     client.SetResponseTimeoutMs(quick ? 5000 : 60000);
+    // Documents are fetched, deleted and posted only on the configured UTM, redirects included.
+    client.SetSameHostRedirectsOnly(true);
 }
 
 void ConfigureServerClient(platform::THttpClient& client, bool quick) {

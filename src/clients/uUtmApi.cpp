@@ -3,6 +3,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -128,13 +129,6 @@ std::string LowerText(std::string_view text) {
         }
     }
     return lower;
-}
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-bool Contains(std::string_view text, std::string_view part) {
-    return text.find(part) != std::string_view::npos;
 }
 
 // Whole text as a 32-bit signed integer: an optional sign and decimal digits.
@@ -322,7 +316,8 @@ void TUtmApi::FetchDiagnosis(TUtmDiagnosis& diagnosis) {
         diagnosis.FsrarId = ExtractFsrarId(diagnosis.CertCn);
         // Outside the CN only a marked id counts: the digits of any answer (its XML declaration,
         // dates) would otherwise pass for an id when no token is plugged in.
-        if (diagnosis.FsrarId.empty() && Contains(LowerText(xml), "fsrar-rsa-")) diagnosis.FsrarId = ExtractFsrarId(xml);
+        if (diagnosis.FsrarId.empty() && Contains(LowerText(xml), "fsrar-rsa-"))
+            diagnosis.FsrarId = ExtractFsrarId(xml);
         diagnosis.OK = !diagnosis.FsrarId.empty();
         if (!diagnosis.OK) diagnosis.ErrorText = "No FSRAR_ID (CN) in /diagnosis. Check USB token.";
     } catch (const std::exception& error) {
@@ -336,6 +331,15 @@ std::vector<std::string> TUtmApi::ListOutURLs() {
     std::unordered_set<std::string> seen;  // lower-cased
     const auto add = [&](std::string url) {
         if (url.empty()) return;
+        // A URL no request can carry would fail every cycle at the same place and hold up the
+        // documents listed after it.
+        const auto isControl = [](char c) { return static_cast<unsigned char>(c) < ' ' || c == '\x7F'; };
+        if (std::any_of(url.begin(), url.end(), [&](char c) { return c == ' ' || isControl(c); })) {
+            std::string shown = TextLeft(url, 160);
+            std::replace_if(shown.begin(), shown.end(), isControl, '?');
+            LogInfo("UTM /opt/out: skipped malformed URL: " + shown);
+            return;
+        }
         // Whatever the list says, only documents of the out side are fetched and deleted.
         if (!IsOutDocumentPath(PathAndQuery(ResolveURL(FBaseURL, url)))) {
             LogInfo("UTM /opt/out: skipped URL outside /opt/out/: " + TextLeft(url, 160));
@@ -360,7 +364,7 @@ std::vector<std::string> TUtmApi::ListOutURLs() {
 
     for (const auto& raw : SplitTextLines(body)) {
         std::string line = TrimControl(raw);
-        if (StartsWith(LowerText(line), "http") && Contains(line, "/opt/") && !Contains(line, "<"))
+        if (LowerText(line).starts_with("http") && Contains(line, "/opt/") && !Contains(line, "<"))
             add(std::move(line));
     }
     return urls;
@@ -443,7 +447,7 @@ bool TUtmApi::SendDocument(const std::string& docType, const std::string& xml, s
         while (start <= reply.size()) {
             const std::size_t end = reply.find_first_of(" \r\n", start);
             const std::string piece = TrimControl(std::string_view(reply).substr(start, end - start));
-            if (StartsWith(LowerText(piece), "http")) {
+            if (LowerText(piece).starts_with("http")) {
                 utmURL = piece;
                 break;
             }
@@ -484,7 +488,7 @@ std::string TUtmApi::ResolveURL(const std::string& base, const std::string& ref)
         if (const auto match = AbsoluteUrlPattern().FindFirst(r)) r = TrimControl(match->Whole);
     }
     const std::string lower = LowerText(r);
-    if (StartsWith(lower, "http://") || StartsWith(lower, "https://")) return r;
+    if (lower.starts_with("http://") || lower.starts_with("https://")) return r;
     if (r.empty()) return base + "/";
     if (r.front() == '/') return base + r;
     return base + "/" + r;

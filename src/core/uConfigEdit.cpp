@@ -11,8 +11,6 @@
 namespace egaiss {
 namespace {
 
-constexpr int MaxPollSeconds = 86400;
-
 bool IsWholeNumber(const std::string& text, int low, int high) {
     int value = 0;
     const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);

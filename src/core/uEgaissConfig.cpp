@@ -25,12 +25,9 @@ constexpr int MinPollSeconds = 60;
 std::mutex DataDirOverrideLock;
 std::optional<std::string> DataDirOverride;
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
 
 std::string WithoutBom(std::string text) {
-    if (StartsWith(text, Utf8Bom)) text.erase(0, Utf8Bom.size());
+    if (text.starts_with(Utf8Bom)) text.erase(0, Utf8Bom.size());
     return text;
 }
 
@@ -232,7 +229,7 @@ std::vector<std::string> SplitTextLines(const std::string& text) {
 
 std::optional<TConfigLine> ParseConfigLine(const std::string& line) {
     std::string trimmed = TrimControl(line);
-    if (StartsWith(trimmed, Utf8Bom)) trimmed.erase(0, Utf8Bom.size());
+    if (trimmed.starts_with(Utf8Bom)) trimmed.erase(0, Utf8Bom.size());
     if (trimmed.empty() || trimmed[0] == '#' || trimmed[0] == ';' || trimmed[0] == '[') return std::nullopt;
     const auto equals = trimmed.find('=');
     if (equals == std::string::npos || equals == 0) return std::nullopt;
@@ -251,7 +248,7 @@ std::string NormalizeServerURL(const std::string& url) {
     if (text.empty()) return text;
     const std::string lower = LowerAscii(text);
     if (lower.find("127.0.0.1") != std::string::npos || lower.find("localhost") != std::string::npos) return text;
-    if (StartsWith(lower, "http://")) text = "https://" + text.substr(7);
+    if (lower.starts_with("http://")) text = "https://" + text.substr(7);
     return text;
 }
 

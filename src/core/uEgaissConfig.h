@@ -7,6 +7,9 @@
 
 namespace egaiss {
 
+// The longest sync interval: a day, well inside what a millisecond timer can count.
+constexpr int MaxPollSeconds = 86400;
+
 struct TEgaissConfig {
     std::string ServerURL;
     std::string AgentID;

@@ -142,7 +142,7 @@ std::string JoinCrLf(const std::vector<std::string>& lines, std::size_t from) {
 }
 
 std::string AsciiFlag(const std::string& text) {
-    return IsAsciiText(text) ? "True" : "False";
+    return BoolText(IsAsciiText(text));
 }
 
 void TrimWhenDue() {
@@ -383,7 +383,9 @@ void TrimLogFile() {
     }
 }
 
-std::string LogFilePath() { return DataFilePath(LogFileName); }
+std::string LogFilePath() {
+    return DataFilePath(LogFileName);
+}
 
 std::string CrashLogFilePath() {
     return JoinPath(AgentDataDir(), CrashLogFileName);

@@ -90,4 +90,12 @@ std::string LowerAscii(std::string text) {
     return text;
 }
 
+bool Contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+const char* BoolText(bool value) {
+    return value ? "True" : "False";
+}
+
 }  // namespace egaiss

@@ -23,5 +23,9 @@ std::string TextLeft(std::string_view text, std::size_t count);
 std::string TrimControl(std::string_view text);
 // Lower-cases the letters A to Z; other bytes stay.
 std::string LowerAscii(std::string text);
+// True when `part` occurs in `text` (an empty part always does).
+bool Contains(std::string_view text, std::string_view part);
+// A flag as the log writes it: "True" or "False".
+const char* BoolText(bool value);
 
 }  // namespace egaiss

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "gui/uBootstrapForm.h"
 #include "gui/uFormCommon.h"
 #include "gui/uUiPrompts.h"
 
@@ -62,7 +63,6 @@ void TfrmSetup::FormCreate() {
     memConfig->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     chkAutostart->setObjectName("chkAutostart");
     // The preparation window comes later; until then the button only shows where it will be.
-    btnBootstrap->setEnabled(false);
     btnSave->setDefault(true);
 
     btnSave->setFixedWidth(ButtonWidth);
@@ -82,6 +82,7 @@ void TfrmSetup::FormCreate() {
     layout->addLayout(buttons);
 
     connect(btnPaste, &QPushButton::clicked, this, &TfrmSetup::btnPasteClick);
+    connect(btnBootstrap, &QPushButton::clicked, this, &TfrmSetup::btnBootstrapClick);
     connect(btnSave, &QPushButton::clicked, this, &TfrmSetup::btnSaveClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -111,6 +112,17 @@ void TfrmSetup::btnSaveClick() {
         UiPrompts().Message(this, TMessageKind::mkWarning, AppTitle(),
                             QString::fromUtf8(MissingFieldsMessage));
     }
+}
+
+// The preparation window gets the settings as they stand in the text, not saved.
+void TfrmSetup::btnBootstrapClick() {
+    const TEgaissConfig cfg = ReadDialog().Parsed();
+    if (!cfg.IsComplete()) {
+        UiPrompts().Message(this, TMessageKind::mkWarning, AppTitle(),
+                            QString::fromUtf8(MissingFieldsMessage));
+        return;
+    }
+    TfrmBootstrap::ShowBootstrap(cfg, SyncPauserOf(this), this);
 }
 
 bool TfrmSetup::EditConfig(TEgaissConfig& cfg, bool firstRun, QWidget* parent) {

@@ -29,6 +29,7 @@ private:
     void ShowFirstRun();
     TConfigDraft ReadDialog() const;
     void btnPasteClick();
+    void btnBootstrapClick();
     void btnSaveClick();
 
     QLabel* lblHint;

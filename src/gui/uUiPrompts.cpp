@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace egaiss {
@@ -25,8 +27,8 @@ public:
     }
 
     bool Confirm(QWidget* parent, const QString& title, const QString& text) override {
-        return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
-               QMessageBox::Yes;
+        return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
     }
 
     QString ClipboardText() override { return QApplication::clipboard()->text(); }
@@ -39,6 +41,14 @@ public:
                        const QString& filter) override {
         return QFileDialog::getOpenFileName(parent, caption, startDir, filter);
     }
+
+    bool InputText(QWidget* parent, const QString& title, const QString& prompt, QString& text) override {
+        bool confirmed = false;
+        const QString answer =
+            QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, text, &confirmed);
+        if (confirmed) text = answer;
+        return confirmed;
+    }
 };
 
 TQtUiPrompts QtPrompts;
@@ -46,8 +56,12 @@ TUiPrompts* CurrentPrompts = &QtPrompts;
 
 }  // namespace
 
-TUiPrompts& UiPrompts() { return *CurrentPrompts; }
+TUiPrompts& UiPrompts() {
+    return *CurrentPrompts;
+}
 
-void SetUiPrompts(TUiPrompts* prompts) { CurrentPrompts = prompts ? prompts : &QtPrompts; }
+void SetUiPrompts(TUiPrompts* prompts) {
+    CurrentPrompts = prompts ? prompts : &QtPrompts;
+}
 
 }  // namespace egaiss

@@ -23,6 +23,12 @@ public:
     virtual QString ChooseFolder(QWidget* parent, const QString& caption, const QString& startDir) = 0;
     virtual QString ChooseFile(QWidget* parent, const QString& caption, const QString& startDir,
                                const QString& filter) = 0;
+    // A line of text asked for with `text` preset; false when the user cancelled. Prompts that do
+    // not ask for text answer as a user who cancels.
+    virtual bool InputText(QWidget* /*parent*/, const QString& /*title*/, const QString& /*prompt*/,
+                           QString& /*text*/) {
+        return false;
+    }
 };
 
 // The prompts the windows use: Qt's own dialogs unless a test installed others.

@@ -14,16 +14,12 @@ namespace {
 
 constexpr std::string_view ServiceSuffix = ".service";
 
-bool EndsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 std::string UnitName(const std::string& service) {
-    return EndsWith(service, ServiceSuffix) ? service : service + std::string(ServiceSuffix);
+    return service.ends_with(ServiceSuffix) ? service : service + std::string(ServiceSuffix);
 }
 
 std::string ServiceNameOf(std::string_view unit) {
-    return std::string(EndsWith(unit, ServiceSuffix) ? unit.substr(0, unit.size() - ServiceSuffix.size())
+    return std::string(unit.ends_with(ServiceSuffix) ? unit.substr(0, unit.size() - ServiceSuffix.size())
                                                      : unit);
 }
 
@@ -111,7 +107,7 @@ public:
     std::vector<std::string> ServiceNames() override {
         std::vector<std::string> names;
         const auto add = [&](std::string_view unit) {
-            if (!EndsWith(unit, ServiceSuffix) || EndsWith(unit, "@.service")) return;
+            if (!unit.ends_with(ServiceSuffix) || unit.ends_with("@.service")) return;
             std::string name = ServiceNameOf(unit);
             for (const auto& known : names) {
                 if (known == name) return;

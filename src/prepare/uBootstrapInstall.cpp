@@ -67,14 +67,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && FoldLower(a) == FoldLower(b);
 }
 
-bool Contains(std::string_view text, std::string_view part) {
-    return text.find(part) != std::string_view::npos;
-}
-
-const char* BoolText(bool value) {
-    return value ? "True" : "False";
-}
-
 std::string FileNameOf(const std::string& path) {
     return PathUtf8(Utf8Path(path).filename());
 }
@@ -91,11 +83,6 @@ std::string LocalStamp() {
     char text[32] = {};
     std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
     return text;
-}
-
-bool IsActionBlock(const TJsonValue& installBlock) {
-    std::string type;
-    return TryGetJsonString(installBlock, "type", type) && EqualsNoCase(type, "action");
 }
 
 bool PathExists(const std::string& path) {
@@ -177,20 +164,20 @@ bool IsPlainFileName(const std::string& name) {
     return true;
 }
 
+bool IsActionInstall(const TJsonValue& installBlock) {
+    std::string type;
+    return TryGetJsonString(installBlock, "type", type) && EqualsNoCase(type, "action");
+}
+
 std::string InstallFolder() {
     return PathUtf8(Utf8Path(AgentDataDir()) / "install" / "");
 }
 
 TBootstrapInstaller::TBootstrapInstaller(TBootstrapWindow& window, TEgaissConfig cfg, TMainThreadPoster post,
                                          TInstallOptions options)
-    : FWindow(window),
-      FCfg(std::move(cfg)),
-      FPost(std::move(post)),
-      FOptions(std::move(options)),
-      FAlive(std::make_shared<std::atomic<bool>>(true)) {}
+    : FWindow(window), FCfg(std::move(cfg)), FPost(std::move(post)), FOptions(std::move(options)) {}
 
 TBootstrapInstaller::~TBootstrapInstaller() {
-    *FAlive = false;
     FInstallCancel = true;
     KillInstaller();
     if (FWorker.joinable()) FWorker.join();
@@ -214,13 +201,10 @@ TEnvCheckResult TBootstrapInstaller::RunAction(const TJsonValue& installBlock) c
 }
 
 void TBootstrapInstaller::Post(std::function<void()> step) {
-    auto guarded = [alive = FAlive, step = std::move(step)] {
-        if (*alive) step();
-    };
     if (FPost) {
-        FPost(std::move(guarded));
+        FPost(std::move(step));
     } else {
-        guarded();
+        step();
     }
 }
 
@@ -290,8 +274,9 @@ bool TBootstrapInstaller::DownloadComponent(const TJsonValue& installBlock, std:
     return true;
 }
 
-void TBootstrapInstaller::LaunchInstaller(const TJsonValue& installBlock, const std::string& fileName,
-                                          bool silent, bool wait, const TJsonValue* checkComponent) {
+std::optional<int> TBootstrapInstaller::LaunchInstaller(const TJsonValue& installBlock,
+                                                        const std::string& fileName, bool silent, bool wait,
+                                                        const TJsonValue* checkComponent) {
     std::string type;
     if (!TryGetJsonString(installBlock, "type", type)) type = "exe";
     std::string args;
@@ -340,9 +325,10 @@ void TBootstrapInstaller::LaunchInstaller(const TJsonValue& installBlock, const 
     if (wait && InstallerTracked()) {
         const int exitCode = WaitForInstaller(checkComponent, fileName);
         LogBootstrap("Installer finished: exit_code=" + std::to_string(exitCode) + " file=" + fileName);
-    } else {
-        LogBootstrap("Installer started (no wait): " + fileName);
+        return exitCode;
     }
+    LogBootstrap("Installer started (no wait): " + fileName);
+    return std::nullopt;
 }
 
 int TBootstrapInstaller::WaitForInstaller(const TJsonValue* checkComponent, const std::string& fileName) {
@@ -406,7 +392,7 @@ bool TBootstrapInstaller::InstallComponent(const TJsonValue* component, bool wai
     LogBootstrap("Install component: " + ItemTitle(component));
     const TJsonValue* installBlock = component->Find("install");
     if (installBlock == nullptr) throw EInstallError(NoInstallerMessage);
-    if (IsActionBlock(*installBlock)) {
+    if (IsActionInstall(*installBlock)) {
         const std::string action = GetJsonString(*installBlock, "action");
         LogBootstrap("Execute action: " + action);
         const TEnvCheckResult result = RunAction(*installBlock);
@@ -468,7 +454,7 @@ void TBootstrapInstaller::RunInstallAll(const TInstallAllJob& job) {
             const TJsonValue* installBlock = component != nullptr ? component->Find("install") : nullptr;
             if (installBlock == nullptr) throw EInstallError(NoInstallerMessage);
 
-            if (IsActionBlock(*installBlock)) {
+            if (IsActionInstall(*installBlock)) {
                 Post([window, stepInstall, capInstall] { window->SetProgressSafe(stepInstall, capInstall); });
                 const std::string action = GetJsonString(*installBlock, "action");
                 LogBootstrap("Execute action: " + action);

@@ -48,10 +48,13 @@ std::string ItemTitle(const TJsonValue* component);
 // True for a plain file name that stays inside the folder it is joined to: not empty, not "." or
 // "..", without separators, drive colons or control characters.
 bool IsPlainFileName(const std::string& name);
+// The install block's "type" is "action" (letters A to Z in any case).
+bool IsActionInstall(const TJsonValue& installBlock);
 // The data folder's "install" folder, with a trailing separator.
 std::string InstallFolder();
 
-// Runs a step on the main thread, later and in the order posted.
+// Runs a step on the main thread, later and in the order posted, and drops it once the receiver
+// that owns the installer is gone (the windows pass their TJobTracker's Post).
 using TMainThreadPoster = std::function<void(std::function<void()> step)>;
 
 struct TInstallOptions {
@@ -72,7 +75,7 @@ struct TInstallOptions {
 // The install logic of one opening of the preparation window. Single installs run on the caller's
 // (main) thread; install-all runs on a worker thread owned by this object, which reaches the window
 // only through posted steps. Destroying the object cancels install-all, ends a tracked installer and
-// waits for the worker; steps posted before that do nothing when they run afterwards.
+// waits for the worker; its owner stops the poster first, so that no step of it runs afterwards.
 class TBootstrapInstaller {
 public:
     TBootstrapInstaller(TBootstrapWindow& window, TEgaissConfig cfg, TMainThreadPoster post,
@@ -85,9 +88,10 @@ public:
     // (with `fileName` empty) only when the block has no "url"; raises on every other failure.
     bool DownloadComponent(const TJsonValue& installBlock, std::string& fileName);
     // Starts the installer elevated; with `wait`, waits for it with the post-check of
-    // `checkComponent` (may be null). A non-zero exit code is only logged.
-    void LaunchInstaller(const TJsonValue& installBlock, const std::string& fileName, bool silent, bool wait,
-                         const TJsonValue* checkComponent);
+    // `checkComponent` (may be null). A non-zero exit code is only logged; the exit code of an
+    // installer waited for is returned, nothing when it was not waited for.
+    std::optional<int> LaunchInstaller(const TJsonValue& installBlock, const std::string& fileName,
+                                       bool silent, bool wait, const TJsonValue* checkComponent);
     // The exit code of the tracked installer; 0 when none is tracked or the post-check ended it.
     int WaitForInstaller(const TJsonValue* checkComponent, const std::string& fileName);
     // Ends the tracked installer. Safe from the main thread while the worker waits for it.
@@ -124,8 +128,6 @@ private:
     TMainThreadPoster FPost;
     const TInstallOptions FOptions;
 
-    // Shared by every posted step; cleared on destruction so that late steps do nothing.
-    std::shared_ptr<std::atomic<bool>> FAlive;
     std::atomic<bool> FInstallCancel{false};
     std::atomic<bool> FInstallAllBusy{false};
     // The installer being waited for. The worker waits on its own reference while the main thread

@@ -29,10 +29,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && FoldAscii(a) == FoldAscii(b);
 }
 
-bool Contains(std::string_view text, std::string_view part) {
-    return text.find(part) != std::string_view::npos;
-}
-
 bool HasFolderPart(std::string_view path) {
     return path.find_first_of("/\\") != std::string_view::npos;
 }

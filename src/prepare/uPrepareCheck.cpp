@@ -1,5 +1,6 @@
 #include "prepare/uPrepareCheck.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "prepare/uBootstrapInstall.h"
@@ -7,7 +8,8 @@
 namespace egaiss {
 
 std::vector<TComponentCheckRow> RunComponentChecks(const TJsonValue* components, const TEgaissConfig& cfg,
-                                                   const TComponentCheckRunner& run) {
+                                                   const TComponentCheckRunner& run,
+                                                   const TComponentCheckProgress& progress) {
     std::vector<TComponentCheckRow> rows;
     if (components == nullptr) return rows;
     const auto& items = components->Items();
@@ -23,6 +25,8 @@ std::vector<TComponentCheckRow> RunComponentChecks(const TJsonValue* components,
         try {
             row.Title = ItemTitle(&component);
             if (!TryGetJsonString(component, "id", id)) id = row.Title;
+            if (progress)
+                progress(row.Title, static_cast<int>(rows.size()) + 1, static_cast<int>(items.size()));
             row.Result = run ? run(component, cfg) : RunEnvCheck(component, cfg);
         } catch (const std::exception& error) {
             row.Result = TEnvCheckResult::Fail(error.what());
@@ -35,19 +39,22 @@ std::vector<TComponentCheckRow> RunComponentChecks(const TJsonValue* components,
     return rows;
 }
 
-std::string ComponentCheckLine(const TComponentCheckRow& row) {
-    std::string detail;
-    const std::string& text = row.Result.Detail;
+std::string OneLineText(const std::string& text) {
+    std::string line;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\r' && text[i] != '\n') {
-            detail += text[i];
+            line += text[i];
             continue;
         }
         if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        detail += " | ";
+        line += " | ";
     }
+    return line;
+}
+
+std::string ComponentCheckLine(const TComponentCheckRow& row) {
     return std::to_string(row.Order) + " [" + EnvStateTag(row.Result.State) + "] " + row.Title + " - " +
-           detail;
+           OneLineText(row.Result.Detail);
 }
 
 bool AnyRequiredCheckFailed(const std::vector<TComponentCheckRow>& rows) {
@@ -55,6 +62,40 @@ bool AnyRequiredCheckFailed(const std::vector<TComponentCheckRow>& rows) {
         if (row.Required && row.Result.State == TEnvCheckState::ecsFail) return true;
     }
     return false;
+}
+
+const TJsonValue* ComponentAt(const TJsonValue* components, int index) {
+    if (components == nullptr || index < 0) return nullptr;
+    const auto& items = components->Items();
+    if (static_cast<std::size_t>(index) >= items.size()) return nullptr;
+    const TJsonValue& item = items[static_cast<std::size_t>(index)];
+    return item.IsObject() ? &item : nullptr;
+}
+
+int ComponentOrder(const TJsonValue* component, int defaultOrder) {
+    int order = defaultOrder;
+    if (component != nullptr) TryGetJsonInt(*component, "order", order);
+    return order;
+}
+
+bool RowCanInstall(const TComponentCheckRow& row, const TJsonValue* components) {
+    const TJsonValue* component = ComponentAt(components, row.Index);
+    return row.Result.State != TEnvCheckState::ecsOk && component != nullptr &&
+           component->Find("install") != nullptr;
+}
+
+std::vector<int> CollectInstallIndices(const std::vector<TComponentCheckRow>& rows,
+                                       const TJsonValue* components) {
+    std::vector<int> indices;
+    for (const auto& row : rows) {
+        if (RowCanInstall(row, components)) indices.push_back(row.Index);
+    }
+    std::ranges::stable_sort(indices, [components](int a, int b) {
+        const int orderA = ComponentOrder(ComponentAt(components, a), a);
+        const int orderB = ComponentOrder(ComponentAt(components, b), b);
+        return orderA != orderB ? orderA < orderB : a < b;
+    });
+    return indices;
 }
 
 }  // namespace egaiss

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <memory>
 #include <set>
@@ -229,6 +230,45 @@ std::string SerialFromAnswer(std::span<const std::uint8_t> data) {
                                  (static_cast<std::uint32_t>(data[7]) << 16) |
                                  (static_cast<std::uint32_t>(data[8]) << 24);
     return std::to_string(serial);
+}
+
+bool ParseSubnet(const std::string& text, TLocalSubnet& subnet) {
+    const auto slash = text.find('/');
+    std::uint32_t address = 0;
+    if (!platform::ParseIPv4(text.substr(0, slash), address)) return false;
+    int prefix = 32;
+    if (slash != std::string::npos) {
+        const char* first = text.data() + slash + 1;
+        const char* last = text.data() + text.size();
+        const auto [end, failure] = std::from_chars(first, last, prefix);
+        if (first == last || failure != std::errc() || end != last || prefix < 0 || prefix > 32) return false;
+    }
+    const std::uint32_t mask = platform::TIPv4Prefix{address, prefix}.Mask();
+    subnet = TLocalSubnet::Of(address & mask, mask);
+    return true;
+}
+
+void RestrictSearch(TMassaDiscoveryParams& params, const std::vector<TLocalSubnet>& subnets) {
+    if (subnets.empty()) return;
+    params.Subnets = subnets;
+    params.LimitedBroadcast = subnets.front().Bcast;
+}
+
+TMassaDiscoveryParams BrandSearchParams(const std::string& searchSubnets) {
+    std::vector<TLocalSubnet> subnets;
+    std::string entry;
+    for (const char c : searchSubnets + ",") {
+        if (c != ',' && c != ' ' && c != '\t') {
+            entry += c;
+            continue;
+        }
+        TLocalSubnet subnet;
+        if (!entry.empty() && ParseSubnet(entry, subnet)) subnets.push_back(subnet);
+        entry.clear();
+    }
+    TMassaDiscoveryParams params;
+    RestrictSearch(params, subnets);
+    return params;
 }
 
 }  // namespace egaiss

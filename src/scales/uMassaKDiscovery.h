@@ -80,6 +80,16 @@ std::vector<TMassaDevice> DiscoverMassaScales(int timeoutMs, int port, const std
 // Closes the socket of the running search, if any; safe from any thread.
 void CloseDiscoverySocket();
 
+// "a.b.c.d/n", or a single address as /32. The subnet's own address is its network address, so
+// that a scan skips no host of it. False for anything else.
+bool ParseSubnet(const std::string& text, TLocalSubnet& subnet);
+// `params` probing only `subnets`: the opening limited-broadcast probe goes to the first one's
+// broadcast instead, so that nothing leaves the subnets named. Nothing changes for an empty list.
+void RestrictSearch(TMassaDiscoveryParams& params, const std::vector<TLocalSubnet>& subnets);
+// The search the scales dialog runs for a brand: restricted to its SearchSubnets (entries that
+// do not parse are skipped), else this computer's subnets.
+TMassaDiscoveryParams BrandSearchParams(const std::string& searchSubnets);
+
 // IPv4 subnets of the adapters that are up, without loopback, link-local and unset addresses,
 // each (Net, Mask) once; a prefix of 0 or above 32 counts as 24.
 std::vector<TLocalSubnet> GetLocalSubnets();

@@ -32,10 +32,6 @@ bool IsKnownBrand(int brand) {
     return brand >= 0 && brand < ScaleBrandCount;
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 std::string UpperAscii(std::string text) {
     for (char& c : text) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -78,11 +74,11 @@ std::optional<TConfigLine> ParseScalesLine(const std::string& line) {
 
 bool IsScaleKey(const std::string& key) {
     if (key == "mac_addr" || key == "scales_enabled" || key == "vesi_dir" || key == "vesi_poll_seconds" ||
-        key == "scales_count" || StartsWith(key, "scale_")) {
+        key == "scales_count" || key.starts_with("scale_")) {
         return true;
     }
     return std::any_of(BrandInfos.begin(), BrandInfos.end(),
-                       [&](const TBrandInfo& info) { return StartsWith(key, std::string(info.Key) + "_"); });
+                       [&](const TBrandInfo& info) { return key.starts_with(std::string(info.Key) + "_"); });
 }
 
 void ApplyBrandSuffix(TScaleBrandConfig& brand, const std::string& suffix, const std::string& value) {
@@ -94,6 +90,8 @@ void ApplyBrandSuffix(TScaleBrandConfig& brand, const std::string& suffix, const
         brand.ExpectFile = value;
     } else if (suffix == "poll_seconds" || suffix == "poll") {
         brand.PollSeconds = IntegerOr(value, DefaultScalePollSeconds);
+    } else if (suffix == "search_subnets") {
+        brand.SearchSubnets = value;
     } else if (!suffix.empty() && suffix[0] >= '0' && suffix[0] <= '9') {
         TScaleEndpoint endpoint = TScaleEndpoint::FromLine(value);
         if (!endpoint.Host.empty()) brand.Scales.push_back(std::move(endpoint));
@@ -114,6 +112,8 @@ void AppendBrandLines(std::vector<std::string>& lines, const TScaleBrandConfig& 
     lines.push_back(key + "_dir=" + SingleLine(brand.VesiDir));
     lines.push_back(key + "_file=" + SingleLine(brand.ExpectFile));
     lines.push_back(key + "_poll_seconds=" + std::to_string(brand.PollSeconds));
+    if (!IsBlank(brand.SearchSubnets))
+        lines.push_back(key + "_search_subnets=" + SingleLine(brand.SearchSubnets));
     lines.push_back(key + "_count=" + std::to_string(brand.Scales.size()));
     for (std::size_t i = 0; i < brand.Scales.size(); ++i) {
         lines.push_back(key + "_" + std::to_string(i) + "=" + SingleLine(brand.Scales[i].AsLine()));
@@ -364,13 +364,13 @@ TScalesConfig ParseScalesConfigText(const std::string& text) {
             massa.VesiDir = value;
         } else if (key == "vesi_poll_seconds") {
             massa.PollSeconds = IntegerOr(value, DefaultScalePollSeconds);
-        } else if (StartsWith(key, "scale_")) {
+        } else if (key.starts_with("scale_")) {
             TScaleEndpoint endpoint = TScaleEndpoint::FromLine(value);
             if (!endpoint.Host.empty()) legacyScales.push_back(std::move(endpoint));
         } else {
             for (int b = 0; b < ScaleBrandCount; ++b) {
                 const std::string prefix = ScaleBrandKey(b) + "_";
-                if (!StartsWith(key, prefix)) continue;
+                if (!key.starts_with(prefix)) continue;
                 ApplyBrandSuffix(cfg.Brands[b], key.substr(prefix.size()), value);
                 break;
             }

@@ -37,6 +37,9 @@ struct TScaleBrandConfig {
     std::string ExpectFile;  // exact name or mask; DefaultBrandConfig fills the brand's default
     int PollSeconds = DefaultScalePollSeconds;
     std::vector<TScaleEndpoint> Scales;
+    // Where the LAN search looks: "a.b.c.d/n" entries separated by commas or blanks; empty means
+    // this computer's subnets. Support staff narrow it to one subnet, tests to loopback.
+    std::string SearchSubnets;
 
     bool operator==(const TScaleBrandConfig&) const = default;
 };

@@ -24,10 +24,6 @@ namespace fs = std::filesystem;
 constexpr const char* Utf8Bom = "\xEF\xBB\xBF";
 constexpr const char* ErrSuffix = ".err";
 
-const char* BoolText(bool value) {
-    return value ? "True" : "False";
-}
-
 bool EndsWithErr(const std::string& name) {
     if (name.size() < 4) return false;
     std::string tail = name.substr(name.size() - 4);

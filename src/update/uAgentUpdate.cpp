@@ -40,10 +40,6 @@ std::string AsciiLower(std::string_view text) {
     return lower;
 }
 
-std::string BoolText(bool value) {
-    return value ? "True" : "False";
-}
-
 // A version part as an integer; anything else, overflow included, is 0.
 std::int64_t VersionPart(std::string_view part) {
     if (!part.empty() && part.front() == '+') part.remove_prefix(1);

@@ -8,11 +8,19 @@
 #include <thread>
 
 #include "agent/uAgent.h"
+#include "agent/uJobTracker.h"
 #include "core/uEgaissLog.h"
+#include "core/uVersion.h"
+#include "support/uFakeAgentServices.h"
 #include "support/uTestDirs.h"
 
 namespace egaiss {
 namespace {
+
+using test::CompleteConfig;
+using test::ProcessEventsUntil;
+using test::TFakeServices;
+using test::TGate;
 
 QCoreApplication& App() {
     static int argc = 1;
@@ -22,93 +30,6 @@ QCoreApplication& App() {
     return app;
 }
 
-// Runs the event loop until `done` holds or a generous deadline passes.
-template <typename TCondition>
-bool ProcessEventsUntil(TCondition done, int timeoutMs = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-// A gate a fake job waits at until the test opens it.
-class TGate {
-public:
-    void Open() {
-        const std::lock_guard lock(FMutex);
-        FOpen = true;
-        FChanged.notify_all();
-    }
-    void Wait() {
-        std::unique_lock lock(FMutex);
-        FChanged.wait(lock, [this] { return FOpen; });
-    }
-
-private:
-    std::mutex FMutex;
-    std::condition_variable FChanged;
-    bool FOpen = false;
-};
-
-class TFakeServices : public TAgentServices {
-public:
-    TEgaissConfig Cfg;
-    std::atomic<int> Syncs{0}, Pings{0}, Polls{0}, UpdateChecks{0};
-    TSyncOutcome Outcome{true, "Sync finished"};
-    bool ThrowInSync = false;
-    bool AskSync = false;
-    bool UpdateTakesOver = false;
-    TGate* SyncGate = nullptr;
-
-    TScalesConfig Scales;     // what agent.ini holds
-    std::string DetectedMac;  // what the adapters give
-    std::atomic<int> ScalesSaves{0}, ScalesPolls{0};
-    TVesiLoadResult PollResult;
-    bool PollLoads = false;
-    bool ThrowInPoll = false;
-    TGate* PollGate = nullptr;
-
-    TEgaissConfig LoadConfig() override { return Cfg; }
-    void ApplyAutostart(const TEgaissConfig&) override {}
-    TSyncOutcome RunSync(const TEgaissConfig&) override {
-        ++Syncs;
-        if (SyncGate != nullptr) SyncGate->Wait();
-        if (ThrowInSync) throw std::runtime_error("boom");
-        return Outcome;
-    }
-    TDiagnosisReport DiagnosisPing(const TEgaissConfig&, const std::string&) override {
-        ++Pings;
-        return {"030000123456", ""};
-    }
-    bool PollSyncCommand(const TEgaissConfig&) override {
-        ++Polls;
-        return AskSync;
-    }
-    bool CheckForUpdate(const TEgaissConfig&) override {
-        ++UpdateChecks;
-        return UpdateTakesOver;
-    }
-    TScalesConfig LoadScalesConfig() override { return Scales; }
-    std::string EnsureMacAddr(TScalesConfig& cfg) override {
-        if (cfg.MacAddr.empty()) cfg.MacAddr = DetectedMac;
-        return cfg.MacAddr;
-    }
-    void SaveScalesConfig(const TScalesConfig& cfg) override {
-        ++ScalesSaves;
-        Scales = cfg;
-    }
-    bool PollScales(const TScalesConfig&, TVesiLoadResult& result) override {
-        ++ScalesPolls;
-        if (PollGate != nullptr) PollGate->Wait();
-        if (ThrowInPoll) throw std::runtime_error("table overflow");
-        result = PollResult;
-        return PollLoads;
-    }
-};
-
 // Massa-K active with one scale, looking every `pollSeconds`.
 TScalesConfig ActiveScales(int pollSeconds) {
     TScalesConfig cfg;
@@ -116,15 +37,6 @@ TScalesConfig ActiveScales(int pollSeconds) {
     cfg.Brands[sbMassaK].Enabled = true;
     cfg.Brands[sbMassaK].PollSeconds = pollSeconds;
     cfg.Brands[sbMassaK].Scales = {{"127.0.0.2", 5001, "", true}};
-    return cfg;
-}
-
-TEgaissConfig CompleteConfig(int pollSeconds = 300) {
-    TEgaissConfig cfg;
-    cfg.ServerURL = "http://127.0.0.1:1/api";
-    cfg.AgentID = "agent";
-    cfg.AgentSecret = "secret";
-    cfg.PollSeconds = pollSeconds;
     return cfg;
 }
 
@@ -143,7 +55,7 @@ protected:
     }
 
     TAgent& MakeAgent() {
-        FAgent = std::make_unique<TAgent>(FServices, nullptr, FOptions);
+        FAgent = std::make_unique<TAgent>(FServices.All(), nullptr, FOptions);
         return *FAgent;
     }
 
@@ -176,9 +88,13 @@ TEST_F(AgentTest, StartWithCompleteSettingsSyncsPingsAndArmsTimers) {
     EXPECT_EQ(agent.Status().StatusText, "Sync finished");
 
     const std::string log = Log();
-    for (const char* line : {"[INFO] Agent started v0.4.3", "[ENV] agent_version=0.4.3", "[STEP] Startup.EnsureConfig",
-                             "[STEP] Startup.self_update", "[STEP] Startup.first_sync", "[STEP] Sync.thread_enter",
-                             "[STEP] Sync.thread_leave | True Sync finished", "[INFO] Diagnosis FSRAR_ID=030000123456"}) {
+    const std::string version = AgentVersion;
+    for (const std::string& line :
+         {"[INFO] Agent started v" + version, "[ENV] agent_version=" + version,
+          std::string("[STEP] Startup.EnsureConfig"), std::string("[STEP] Startup.self_update"),
+          std::string("[STEP] Startup.first_sync"), std::string("[STEP] Sync.thread_enter"),
+          std::string("[STEP] Sync.thread_leave | True Sync finished"),
+          std::string("[INFO] Diagnosis FSRAR_ID=030000123456")}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
     }
     EXPECT_LT(log.find("Startup.self_update"), log.find("Startup.first_sync"));
@@ -220,7 +136,8 @@ TEST_F(AgentTest, NoSecondSyncOrCommandPollWhileASyncRuns) {
     ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 1; }));
     QElapsedTimer ticks;
     ticks.start();
-    while (ticks.elapsed() < 400) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    while (ticks.elapsed() < 400)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_EQ(FServices.Syncs, 1);
     EXPECT_EQ(FServices.Polls, 0) << "the server is not even asked while a sync runs";
     EXPECT_TRUE(agent.SyncBusy());
@@ -236,14 +153,32 @@ TEST_F(AgentTest, CommandPollStartsASyncWhenTheServerAsks) {
     agent.Start();
     ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.SyncBusy(); }));
     agent.PollCommand();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.CommandBusy(); }));
     EXPECT_EQ(FServices.Polls, 1);
     EXPECT_EQ(FServices.Syncs, 1) << "no sync unless asked";
 
     FServices.AskSync = true;
     agent.PollCommand();
-    EXPECT_TRUE(agent.SyncBusy());
-    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 2 && !agent.SyncBusy(); }));
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] { return FServices.Syncs == 2 && !agent.SyncBusy() && !agent.CommandBusy(); }));
     EXPECT_NE(Log().find("[INFO] Sync requested from server"), std::string::npos);
+}
+
+TEST_F(AgentTest, ASilentServerNeitherBlocksNorDoublesTheCommandPoll) {
+    FServices.Cfg = CompleteConfig();
+    FServices.AskSync = true;
+    FOptions.MillisPerSecond = 1000;
+    TAgent& agent = MakeAgent();
+    agent.Start();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.SyncBusy(); }));
+    FServices.CommandGate = &FGate;
+    agent.PollCommand();  // returns while the server keeps silent
+    EXPECT_TRUE(agent.CommandBusy());
+    agent.PollCommand();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Polls == 1; }));
+    FGate.Open();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 2 && !agent.CommandBusy(); }));
+    EXPECT_EQ(FServices.Polls, 1);
 }
 
 TEST_F(AgentTest, PauseSeenByAStartingSyncThreadOnlyClearsBusy) {
@@ -257,7 +192,8 @@ TEST_F(AgentTest, PauseSeenByAStartingSyncThreadOnlyClearsBusy) {
 
     agent.SetSyncPaused(true);
     EXPECT_FALSE(agent.SyncTimer().isActive());
-    for (auto& body : pending) std::thread(body).join();
+    for (auto& body : pending)
+        std::thread(body).join();
     ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.SyncBusy(); }));
     EXPECT_EQ(FServices.Syncs, 0);
     EXPECT_FALSE(agent.Status().LastSyncAt.has_value()) << "status and last-sync time stay as they were";
@@ -281,6 +217,34 @@ TEST_F(AgentTest, FailedOrThrowingSyncStillSetsLastSyncTime) {
     EXPECT_NE(LastSyncCaption(agent.Status()), "Last sync: -");
 }
 
+// A window whose redraw fails after the first sync.
+class TFailingWindow : public TAgentWindow {
+public:
+    bool EditConfig(TEgaissConfig&) override { return false; }
+    void StatusChanged() override {
+        if (Reported.empty() && Redraws++ > 0) throw std::runtime_error("redraw failed");
+    }
+    void ShowMainWindow() override {}
+    void HideToTray() override {}
+    bool IsShown() const override { return false; }
+    void RefreshLog() override {}
+    void ReportEventException(const std::exception& error) override { Reported = error.what(); }
+
+    int Redraws = 0;
+    std::string Reported;
+};
+
+TEST_F(AgentTest, ACompletionStepThatRaisesReachesTheWindowAndAHugeIntervalIsCapped) {
+    FServices.Cfg = CompleteConfig(100000000);
+    FOptions.MillisPerSecond = 1000;
+    TFailingWindow window;
+    FAgent = std::make_unique<TAgent>(FServices.All(), &window, FOptions);
+    FAgent->Start();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !window.Reported.empty(); }));
+    EXPECT_EQ(window.Reported, "redraw failed");
+    EXPECT_EQ(FAgent->SyncTimer().interval(), MaxPollSeconds * 1000);
+}
+
 TEST_F(AgentTest, ResumingWithIncompleteSettingsLeavesTimersOff) {
     TAgent& agent = MakeAgent();
     agent.Start();
@@ -297,7 +261,7 @@ TEST_F(AgentTest, AgentDestroyedWhileJobRunsDropsTheCompletion) {
     std::vector<std::thread> workers;
     FOptions.StartThread = [&](std::function<void()> body) { workers.emplace_back(std::move(body)); };
     {
-        TAgent agent(FServices, nullptr, FOptions);
+        TAgent agent(FServices.All(), nullptr, FOptions);
         agent.Start();
         ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 1; }));
     }
@@ -413,6 +377,20 @@ TEST_F(AgentTest, NoMacMeansNoSaveAndNoMacLine) {
     MakeAgent().Start();
     EXPECT_EQ(FServices.ScalesSaves, 0);
     EXPECT_EQ(Log().find("Agent MAC="), std::string::npos);
+}
+
+TEST(JobTrackerTest, StepsForAGoneReceiverAreDropped) {
+    App();
+    int ran = 0;
+    auto receiver = std::make_unique<QObject>();
+    TJobTracker tracker(receiver.get());
+    tracker.Post([&] { ++ran; });
+    receiver.reset();  // queued before the receiver went
+    QCoreApplication::processEvents();
+    tracker.Detach();
+    tracker.Post([&] { ++ran; });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ran, 0);
 }
 
 TEST(AgentStatusTest, TrayTitleAndHintStayAsciiAndShort) {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "core/uVersion.h"
 #include "platform/uUtf8.h"
 #include "support/uChildProcess.h"
 #include "support/uFakeHttpServer.h"
@@ -23,11 +24,14 @@ protected:
     void SetUp() override {
         FExe = FDir.File("VelmoraEgaissAgent");
         std::filesystem::copy_file(EGAISS_AGENT_EXE, FExe);
-        FUtm.Get("/", [](const TFakeRequest&, httplib::Response& res) { res.set_content("UTM", "text/html"); });
+        FUtm.Get("/",
+                 [](const TFakeRequest&, httplib::Response& res) { res.set_content("UTM", "text/html"); });
         FUtm.Get("/diagnosis", [](const TFakeRequest&, httplib::Response& res) {
-            res.set_content("<A><CN>FSRAR-RSA-030000123456</CN><O>ООО Ромашка</O><OU>Магазин</OU></A>", "text/xml");
+            res.set_content("<A><CN>FSRAR-RSA-030000123456</CN><O>ООО Ромашка</O><OU>Магазин</OU></A>",
+                            "text/xml");
         });
-        FUtm.Get("/info/version", [](const TFakeRequest&, httplib::Response& res) { res.set_content("4.2.0", "text/plain"); });
+        FUtm.Get("/info/version",
+                 [](const TFakeRequest&, httplib::Response& res) { res.set_content("4.2.0", "text/plain"); });
         FUtm.Get("/opt/out", [this](const TFakeRequest&, httplib::Response& res) {
             res.set_content("<?xml version=\"1.0\"?><A>" + FOutListing + "<ver>2</ver></A>", "text/xml");
         });
@@ -48,15 +52,19 @@ protected:
             return;
         }
         const std::string route = req.Param("route");
-        if (route == "egaiss/agent/inbox/known") res.set_content("{\"utm_urls\":[]}", "application/json");
-        else if (route == "egaiss/agent/outbox") res.set_content("{\"documents\":[]}", "application/json");
-        else res.set_content("{\"ok\":true}", "application/json");
+        if (route == "egaiss/agent/inbox/known")
+            res.set_content("{\"utm_urls\":[]}", "application/json");
+        else if (route == "egaiss/agent/outbox")
+            res.set_content("{\"documents\":[]}", "application/json");
+        else
+            res.set_content("{\"ok\":true}", "application/json");
     }
 
     void WriteIni(const std::string& secret = "s3cret", int utmPort = 0) {
-        test::WriteFileText(FDir.File("agent.ini"),
-                            "server_url=" + FServer.BaseURL() + "/api\nagent_id=shop-1\nagent_secret=" + secret +
-                                "\nutm_port=" + std::to_string(utmPort ? utmPort : FUtm.Port()) + "\nlabel=Shop\n");
+        test::WriteFileText(
+            FDir.File("agent.ini"),
+            "server_url=" + FServer.BaseURL() + "/api\nagent_id=shop-1\nagent_secret=" + secret +
+                "\nutm_port=" + std::to_string(utmPort ? utmPort : FUtm.Port()) + "\nlabel=Shop\n");
     }
 
     test::TRunResult Run(const std::vector<std::string>& args) { return test::RunProgram(FExe, args); }
@@ -86,7 +94,7 @@ protected:
 };
 
 TEST_F(AgentBinaryTest, VersionHelpAndBadArguments) {
-    EXPECT_EQ(Run({"--version"}).Output, "0.4.3\n");
+    EXPECT_EQ(Run({"--version"}).Output, std::string(AgentVersion) + "\n");
     const auto help = Run({"--help"});
     EXPECT_EQ(help.ExitCode, 0);
     for (const char* word : {"--headless", "sync", "diagnose", "config --set KEY=VALUE", "-noupdate"}) {
@@ -94,7 +102,8 @@ TEST_F(AgentBinaryTest, VersionHelpAndBadArguments) {
     }
     const auto bad = Run({"sync", "--frobnicate"});
     EXPECT_EQ(bad.ExitCode, 2);
-    EXPECT_EQ(bad.Output.rfind("VelmoraEgaissAgent: unknown argument: --frobnicate\nUsage:", 0), 0u) << bad.Output;
+    EXPECT_EQ(bad.Output.rfind("VelmoraEgaissAgent: unknown argument: --frobnicate\nUsage:", 0), 0u)
+        << bad.Output;
     EXPECT_EQ(Run({"--noupdate", "config"}).ExitCode, 2) << "two hyphens are not the switch";
     EXPECT_EQ(Run({"/NoUpdate", "config"}).ExitCode, 0);
 }
@@ -106,7 +115,8 @@ TEST_F(AgentBinaryTest, ConfigPrintsEffectiveSettingsWithTheSecretHidden) {
     EXPECT_EQ(result.Output, "server_url=" + FServer.BaseURL() + "/api\nagent_id=shop-1\nagent_secret=***\n" +
                                  "utm_host=127.0.0.1\nutm_port=" + std::to_string(FUtm.Port()) +
                                  "\npoll_seconds=300\nlabel=Shop\nautostart=0\n");
-    EXPECT_FALSE(std::filesystem::exists(FDir.File("agent.log")) && Log().find("s3cret") != std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(FDir.File("agent.log")) &&
+                 Log().find("s3cret") != std::string::npos);
 }
 
 TEST_F(AgentBinaryTest, ConfigSetSavesLikeTheSettingsDialogOrWritesNothing) {
@@ -186,10 +196,11 @@ TEST_F(AgentBinaryTest, HeadlessAgentSyncsHoldsTheFolderAndStopsOnSigterm) {
 
     StopAgent(agent);
     const std::string log = Log();
-    for (const char* line : {"[INFO] Ignored argument: --noupdate", "[INFO] Agent started v0.4.3",
-                             "[INFO] Update skipped (--noupdate)", "[STEP] Startup.first_sync",
-                             "[INFO] Diagnosis FSRAR_ID=030000123456", "[INFO] Agent stopping (signal)",
-                             "[INFO] Agent stopped"}) {
+    for (const std::string& line : std::vector<std::string>{
+             "[INFO] Ignored argument: --noupdate", std::string("[INFO] Agent started v") + AgentVersion,
+             "[INFO] Update skipped (--noupdate)", "[STEP] Startup.first_sync",
+             "[INFO] Diagnosis FSRAR_ID=030000123456", "[INFO] Agent stopping (signal)",
+             "[INFO] Agent stopped"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
     }
 }
@@ -261,6 +272,18 @@ TEST_F(AgentBinaryTest, AFileNameThatIsNotUtf8KeepsTheLogUtf8) {
     const std::string log = Log();
     EXPECT_TRUE(IsWellFormedUtf8(log));
     EXPECT_NE(log.find("file=massa_k_\xEF\xBF\xBD\xEF\xBF\xBD.csv"), std::string::npos) << log;
+}
+
+TEST_F(AgentBinaryTest, WithoutADisplayTheTrayAgentSaysSoAndRunsHeadless) {
+    WriteIni();
+    const test::TScopedEnv display("DISPLAY", std::nullopt);
+    const test::TScopedEnv wayland("WAYLAND_DISPLAY", std::nullopt);
+    TChildProcess agent(FExe, {"-noupdate"}, FDir.File("tray.out"));
+    WaitForLog(agent, "Sync OK");
+    StopAgent(agent);
+    EXPECT_NE(agent.Output().find("No display (DISPLAY and WAYLAND_DISPLAY are not set): running headless"),
+              std::string::npos)
+        << agent.Output();
 }
 
 }  // namespace

@@ -141,21 +141,40 @@ TEST_F(UtmApiTest, ListedDocumentsLeaveNeitherTheOutSideNorTheConfiguredUtm) {
     const std::string listing =
         "<A><url>http://u/opt/out/../../admin/WayBill_v4/2</url><url>http://u/opt/out/%2e%2E/%2E./x/3</url>"
         "<url>http://u/opt/out/..\\..\\x/4</url><url>http://u/opt/outside/5</url><url>http://u/opt/out/</url>"
-        "<url>http://127.0.0.2:1/opt/out/A/./B/../6?q=%2e#frag</url></A>";
+        "<url>http://u/opt/out/A/\x01"
+        "B/8</url><url>http://127.0.0.2:1/opt/out/A/./B/../6?q=%2e#frag</url></A>";
     FServer.Get("/opt/out", Reply(200, listing));
     FServer.Get("/opt/out/A/6", Reply(200, "<doc/>"));
     FServer.Delete("/opt/out/A/6", Reply(200, ""));
+    TFakeHttpServer elsewhere;
+    elsewhere.Get("/opt/out/A/7", Reply(200, "<stolen/>"));
+    elsewhere.Start("127.0.0.2");
+    FServer.Get("/opt/out/A/7", [&](const TFakeRequest&, httplib::Response& res) {
+        res.status = 302;
+        res.set_header("Location", elsewhere.BaseURL() + "/opt/out/A/7");
+    });
     FServer.Start();
     TUtmApi utm(FServer.BaseURL());
     const auto urls = utm.ListOutURLs();
     ASSERT_THAT(urls, ElementsAre("http://127.0.0.2:1/opt/out/A/./B/../6?q=%2e#frag"));
     EXPECT_THAT(LogText(), HasSubstr("[INFO] UTM /opt/out: skipped URL outside /opt/out/: "
                                      "http://u/opt/out/../../admin/WayBill_v4/2\r\n"));
+    EXPECT_THAT(LogText(),
+                HasSubstr("[INFO] UTM /opt/out: skipped malformed URL: http://u/opt/out/A/?B/8\r\n"));
 
     EXPECT_EQ(utm.FetchDocument(urls.front()), "<doc/>");
     utm.DeleteDocument(urls.front());
     EXPECT_EQ(FServer.LastRequest().Method, "DELETE");
     EXPECT_EQ(FServer.LastRequest().Target, "/opt/out/A/6?q=%2e");
+
+    // Nor does a redirect take a document request to another host.
+    try {
+        utm.FetchDocument("http://u/opt/out/A/7");
+        FAIL() << "the redirect was followed";
+    } catch (const std::exception& error) {
+        EXPECT_THAT(error.what(), HasSubstr("Redirect to another host refused: 127.0.0.2"));
+    }
+    EXPECT_EQ(elsewhere.RequestCount(), 0u);
 }
 
 TEST_F(UtmApiTest, FetchDocumentLogsEveryStepAndReusesTheConnection) {

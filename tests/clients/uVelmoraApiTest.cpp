@@ -99,29 +99,29 @@ TEST_F(VelmoraApiTest, PingBodiesAreCompactWithOptionalMembersLeftOut) {
     diagnosis.CertO = Cyrillic();
     diagnosis.CertOu = "Shop \"1\"";
     diagnosis.UtmVersion = "4.2.0";
-    api.PingWithDiagnosis("0.4.3", diagnosis, "", false);
+    api.PingWithDiagnosis("1.2.3", diagnosis, "", false);
     EXPECT_EQ(LastRoute(), "egaiss/agent/ping");
-    EXPECT_EQ(LastBody(), R"({"version":"0.4.3","utm_diagnosis":{"ok":true,"fsrar_id":"030000123456",)"
+    EXPECT_EQ(LastBody(), R"({"version":"1.2.3","utm_diagnosis":{"ok":true,"fsrar_id":"030000123456",)"
                           R"("cert_cn":"FSRAR-RSA-030000123456","cert_o":")" +
                               CyrillicEscaped() +
                               R"(","cert_ou":"Shop \"1\"","utm_version":"4.2.0","utm_reachable":true}})");
 
     TUtmDiagnosis unreachable;
     unreachable.ErrorText = "HTTP unavailable";
-    api.PingWithDiagnosis("0.4.3", unreachable, "last\r\n", true);
+    api.PingWithDiagnosis("1.2.3", unreachable, "last\r\n", true);
     EXPECT_EQ(LastBody(),
-              R"({"version":"0.4.3","last_error":"last\r\n","sync_completed":true,"utm_diagnosis":)"
+              R"({"version":"1.2.3","last_error":"last\r\n","sync_completed":true,"utm_diagnosis":)"
               R"({"ok":false,"fsrar_id":"","cert_cn":"","cert_o":"","cert_ou":"","utm_version":"",)"
               R"("utm_reachable":false,"error":"HTTP unavailable"}})");
 
-    api.PingSyncCompleted("0.4.3");
-    EXPECT_EQ(LastBody(), R"({"version":"0.4.3","sync_completed":true,"error_only":true,"last_error":""})");
-    api.PingErrorOnly("0.4.3", "UTM unavailable: http://127.0.0.1:8080");
+    api.PingSyncCompleted("1.2.3");
+    EXPECT_EQ(LastBody(), R"({"version":"1.2.3","sync_completed":true,"error_only":true,"last_error":""})");
+    api.PingErrorOnly("1.2.3", "UTM unavailable: http://127.0.0.1:8080");
     EXPECT_EQ(
         LastBody(),
-        R"({"version":"0.4.3","last_error":"UTM unavailable: http://127.0.0.1:8080","error_only":true})");
-    api.PollSyncCommand("0.4.3");
-    EXPECT_EQ(LastBody(), R"({"version":"0.4.3","command_poll":true})");
+        R"({"version":"1.2.3","last_error":"UTM unavailable: http://127.0.0.1:8080","error_only":true})");
+    api.PollSyncCommand("1.2.3");
+    EXPECT_EQ(LastBody(), R"({"version":"1.2.3","command_poll":true})");
 }
 
 TEST_F(VelmoraApiTest, HeadersArriveInTheirOrder) {
@@ -172,11 +172,11 @@ TEST_F(VelmoraApiTest, PushInboxSendsRawUtf8AndReadsDuplicate) {
 TEST_F(VelmoraApiTest, PollSyncCommandNeedsTheLiteralTrue) {
     TVelmoraApi api(FCfg);
     Answer(R"({"sync_now":true})");
-    EXPECT_TRUE(api.PollSyncCommand("0.4.3"));
+    EXPECT_TRUE(api.PollSyncCommand("1.2.3"));
     for (const char* answer : {R"({"sync_now":1})", R"({"sync_now":"true"})", R"({"sync_now":false})", "{}",
                                "[true]", "sync_now", ""}) {
         Answer(answer);
-        EXPECT_FALSE(api.PollSyncCommand("0.4.3")) << answer;
+        EXPECT_FALSE(api.PollSyncCommand("1.2.3")) << answer;
     }
 }
 
@@ -261,7 +261,7 @@ TEST_F(VelmoraApiTest, FailuresCarryStatusAndBestErrorText) {
         return std::string("no error");
     };
     Answer(R"({"error":"","message":"bad secret"})", 401);
-    EXPECT_EQ(messageOf([&] { api.PingErrorOnly("0.4.3", "x"); }), "HTTP 401: bad secret");
+    EXPECT_EQ(messageOf([&] { api.PingErrorOnly("1.2.3", "x"); }), "HTTP 401: bad secret");
     Answer(std::string(1000, 'z'), 500);
     EXPECT_EQ(messageOf([&] { api.KnownInboxURLs(); }), "HTTP 500: " + std::string(300, 'z'));
     Answer("", 502);
@@ -283,7 +283,7 @@ TEST_F(VelmoraApiTest, GetRouteLogsItsStepsAndTransportFailures) {
     FCfg.ServerURL = "http://127.0.0.1:" + std::to_string(test::RefusedLoopbackPort()) + "/api";
     TVelmoraApi refused(FCfg);
     EXPECT_THROW(refused.KnownInboxURLs(), ETransportError);
-    EXPECT_THROW(refused.PingSyncCompleted("0.4.3"), ETransportError);
+    EXPECT_THROW(refused.PingSyncCompleted("1.2.3"), ETransportError);
     log = test::ReadFileText(LogFilePath());
     EXPECT_THAT(log, HasSubstr("[EXC] HTTP GET transport egaiss/agent/inbox/known | ETransportError: "));
 }

@@ -16,6 +16,7 @@
 #include "core/uEgaissConfig.h"
 #include "core/uEgaissLog.h"
 #include "core/uEgaissRu.h"
+#include "core/uVersion.h"
 #include "platform/uErrors.h"
 #include "platform/uFileSystem.h"
 #include "platform/uPath.h"
@@ -160,7 +161,7 @@ TEST_F(LogTest, EnvironmentBlockHasSixteenLinesInOrder) {
         EXPECT_EQ(texts[i].rfind("[ENV] " + keys[i], 0), 0u) << texts[i];
         EXPECT_EQ(texts[i + 16].rfind("[ENV] " + keys[i], 0), 0u) << texts[i + 16];
     }
-    EXPECT_EQ(texts[0], "[ENV] agent_version=0.4.3");
+    EXPECT_EQ(texts[0], std::string("[ENV] agent_version=") + AgentVersion);
     EXPECT_EQ(texts[1], "[ENV] exe=" + platform::ExecutablePath());
     EXPECT_EQ(texts[3], "[ENV] data_dir=" + AgentDataDir());
     EXPECT_EQ(texts[5], "[ENV] computer=SHOP-PC user=\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD");

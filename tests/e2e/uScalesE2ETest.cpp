@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <regex>
 #include <thread>
 #include <vector>
 
@@ -23,6 +22,7 @@
 #include "scales/uMassaKProto.h"
 #include "scales/uPriceFile.h"
 #include "support/uChildProcess.h"
+#include "support/uSimScaleProcess.h"
 #include "support/uTestDirs.h"
 
 namespace egaiss {
@@ -30,6 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::TChildProcess;
+using test::TSimScaleProcess;
 
 constexpr int ScalePort = 5001;
 
@@ -46,11 +47,6 @@ std::string TextOf(const std::string& path) {
     return fs::exists(path) ? test::ReadFileText(path) : std::string();
 }
 
-TBytes BytesOf(const std::string& path) {
-    const std::string text = TextOf(path);
-    return TBytes(text.begin(), text.end());
-}
-
 // The fixed addresses and port may serve one test at a time: tests of this file wait for each other.
 class TSuiteLock {
 public:
@@ -65,48 +61,6 @@ public:
 
 private:
     int FFd;
-};
-
-// One egaiss-sim scale; the constructor returns once it listens (or the child has ended).
-class TSimScaleProcess {
-public:
-    TSimScaleProcess(const test::TTempDir& dir, const std::string& address, int port,
-                     const std::string& serial, std::vector<std::string> faults = {})
-        : FOutDir(dir.File("scale-" + address + "-" + std::to_string(++Instances))),
-          FOutput(FOutDir + ".out") {
-        std::vector<std::string> args = {"scale",    "--bind", address,     "--port", std::to_string(port),
-                                         "--serial", serial,   "--out-dir", FOutDir};
-        args.insert(args.end(), faults.begin(), faults.end());
-        FChild = std::make_unique<TChildProcess>(EGAISS_SIM_EXE, args, FOutput);
-        const std::regex listening("scale listening on " +
-                                   std::regex_replace(address, std::regex("\\."), "\\.") + ":(\\d+)");
-        WaitUntil(
-            [&] {
-                std::smatch match;
-                const std::string output = TextOf(FOutput);
-                if (std::regex_search(output, match, listening)) FPort = std::stoi(match[1]);
-                return FPort != 0 || FChild->Wait(std::chrono::milliseconds(0)).has_value();
-            },
-            std::chrono::seconds(20));
-    }
-    ~TSimScaleProcess() {
-        FChild->Signal(SIGTERM);
-        FChild->Wait(std::chrono::seconds(10));
-    }
-    TSimScaleProcess(const TSimScaleProcess&) = delete;
-    TSimScaleProcess& operator=(const TSimScaleProcess&) = delete;
-
-    int Port() const { return FPort; }
-    std::string Output() const { return TextOf(FOutput); }
-    TBytes Goods() const { return BytesOf((fs::path(FOutDir) / "goods.bin").string()); }
-    TBytes Plu() const { return BytesOf((fs::path(FOutDir) / "plu.bin").string()); }
-
-private:
-    static inline int Instances = 0;  // each gets folders of its own
-    std::string FOutDir;
-    std::string FOutput;
-    std::unique_ptr<TChildProcess> FChild;
-    int FPort = 0;
 };
 
 std::string PriceText(int rows) {
@@ -167,8 +121,8 @@ protected:
 };
 
 TEST_F(ScalesE2ETest, TheHeadlessAgentLoadsADroppedFileIntoBothScalesAndRemovesIt) {
-    TSimScaleProcess first(FDir, "127.0.0.2", ScalePort, "1001");
-    TSimScaleProcess second(FDir, "127.0.0.3", ScalePort, "1002");
+    TSimScaleProcess first(EGAISS_SIM_EXE, FDir, "127.0.0.2", ScalePort, "1001");
+    TSimScaleProcess second(EGAISS_SIM_EXE, FDir, "127.0.0.3", ScalePort, "1002");
     ASSERT_EQ(first.Port(), ScalePort) << first.Output();
     ASSERT_EQ(second.Port(), ScalePort) << second.Output();
     WriteIni();
@@ -191,7 +145,7 @@ TEST_F(ScalesE2ETest, TheHeadlessAgentLoadsADroppedFileIntoBothScalesAndRemovesI
 }
 
 TEST_F(ScalesE2ETest, WithTheSecondScaleDownTheFileGetsItsErrorCompanion) {
-    TSimScaleProcess first(FDir, "127.0.0.2", ScalePort, "1001");
+    TSimScaleProcess first(EGAISS_SIM_EXE, FDir, "127.0.0.2", ScalePort, "1001");
     ASSERT_EQ(first.Port(), ScalePort) << first.Output();
     WriteIni();
     const auto agent = StartAgent();
@@ -211,8 +165,8 @@ TEST_F(ScalesE2ETest, WithTheSecondScaleDownTheFileGetsItsErrorCompanion) {
 }
 
 TEST_F(ScalesE2ETest, ScalesFindListsTheSimulatedScalesWithTheirSerials) {
-    TSimScaleProcess first(FDir, "127.0.0.2", ScalePort, "1001");
-    TSimScaleProcess second(FDir, "127.0.0.3", ScalePort, "4294967295");
+    TSimScaleProcess first(EGAISS_SIM_EXE, FDir, "127.0.0.2", ScalePort, "1001");
+    TSimScaleProcess second(EGAISS_SIM_EXE, FDir, "127.0.0.3", ScalePort, "4294967295");
     ASSERT_EQ(first.Port(), ScalePort) << first.Output();
     ASSERT_EQ(second.Port(), ScalePort) << second.Output();
 
@@ -230,7 +184,7 @@ class ScaleSimFaultsTest : public ::testing::Test {
 protected:
     // Loads a 40-product table pair (several goods parts, one PLU part) into a scale with `faults`.
     bool Upload(const std::vector<std::string>& faults, std::string& err, TSimScaleProcess** used = nullptr) {
-        FScale = std::make_unique<TSimScaleProcess>(FDir, "127.0.0.2", 0, "77", faults);
+        FScale = std::make_unique<TSimScaleProcess>(EGAISS_SIM_EXE, FDir, "127.0.0.2", 0, "77", faults);
         EXPECT_NE(FScale->Port(), 0) << FScale->Output();
         if (used != nullptr) *used = FScale.get();
         err.clear();
@@ -292,7 +246,7 @@ TEST_F(ScaleSimFaultsTest, SplitAndNoisyAnswersStillLoadTheTables) {
 
 TEST_F(ScaleSimFaultsTest, TheSearchIgnoresSilentOrBrokenProbeAnswers) {
     const auto search = [&](const std::vector<std::string>& faults) {
-        FScale = std::make_unique<TSimScaleProcess>(FDir, "127.0.0.2", 0, "4242", faults);
+        FScale = std::make_unique<TSimScaleProcess>(EGAISS_SIM_EXE, FDir, "127.0.0.2", 0, "4242", faults);
         TMassaDiscoveryParams params;
         params.Port = FScale->Port();
         params.TimeoutMs = 100;

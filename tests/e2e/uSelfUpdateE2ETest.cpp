@@ -11,6 +11,7 @@
 #include <regex>
 #include <thread>
 
+#include "core/uVersion.h"
 #include "platform/uSha256.h"
 #include "support/uChildProcess.h"
 #include "support/uFakeHttpServer.h"
@@ -158,7 +159,7 @@ TEST_F(SelfUpdateE2ETest, ReplacesItselfStartsTheNewProgramAndExits) {
              "[STEP] Startup.self_update",
              "[INFO] Update check: http://127.0.0.1:" + std::to_string(FSimPort) +
                  "/download/egaiss-agent.json",
-             "[INFO] Update: local=0.4.3 remote=0.4.4", "(zip=True)",
+             std::string("[INFO] Update: local=") + AgentVersion + " remote=0.4.4", "(zip=True)",
              "[INFO] Update: extracted VelmoraEgaissAgent (", "[INFO] Update: sha256 OK",
              "[INFO] Update: exe replaced OK (" + std::to_string(FNewBytes.size()) + " bytes)",
              "[INFO] Update: launching new process...", "[INFO] Agent stopped"}) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <deque>
 #include <functional>
+#include <vector>
 
 #include "gui/uUiPrompts.h"
 
@@ -21,7 +22,10 @@ public:
     TTestPrompts() { SetUiPrompts(this); }
     ~TTestPrompts() override { SetUiPrompts(nullptr); }
 
-    void Message(QWidget*, TMessageKind, const QString&, const QString& text) override { Messages << text; }
+    void Message(QWidget*, TMessageKind kind, const QString&, const QString& text) override {
+        Messages << text;
+        MessageKinds.push_back(kind);
+    }
     bool Confirm(QWidget*, const QString&, const QString& text) override {
         Questions << text;
         const bool yes = !Answers.empty() && Answers.front();
@@ -31,11 +35,18 @@ public:
     QString ClipboardText() override { return Clipboard; }
     QString ChooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
     QString ChooseFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    bool InputText(QWidget*, const QString&, const QString&, QString& text) override {
+        if (Input.isNull()) return false;
+        text = Input;
+        return true;
+    }
 
     QStringList Messages;
     QStringList Questions;
     std::deque<bool> Answers;  // Yes or No, one per question; No when none is left
     QString Clipboard;
+    std::vector<TMessageKind> MessageKinds;  // one per message
+    QString Input;                           // the text typed into a text prompt; null cancels it
 };
 
 // Runs `drive` with the modal dialog that `open` shows, then closes the dialog if the driver

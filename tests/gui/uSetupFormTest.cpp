@@ -37,7 +37,7 @@ protected:
 
 TEST_F(SetupFormTest, FirstRunOffersScalesOnlyAndWritesNothing) {
     FCfg.AgentID = "stale";
-    const bool saved = Edit(true, [](QDialog& dialog) {
+    const bool saved = Edit(true, [this](QDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle(), "Velmora EGAIS - Settings");
         EXPECT_EQ(dialog.size(), QSize(584, 385));
         EXPECT_EQ(Control<QLabel>(dialog, "lblHint").text(),
@@ -46,7 +46,9 @@ TEST_F(SetupFormTest, FirstRunOffersScalesOnlyAndWritesNothing) {
         EXPECT_EQ(cancel.text(), "Только весы");
         EXPECT_EQ(cancel.geometry().right() + 1, 584 - 16);
         EXPECT_EQ(cancel.width(), 110);
-        EXPECT_FALSE(Control<QPushButton>(dialog, "btnBootstrap").isEnabled());
+        // The preparation window needs complete settings, as they stand in the text.
+        Control<QPushButton>(dialog, "btnBootstrap").click();
+        EXPECT_EQ(FPrompts.Messages.back(), MissingFieldsMessage);
         cancel.click();
     });
     EXPECT_FALSE(saved);

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "core/uEgaissRu.h"
+#include "core/uVersion.h"
 #include "support/uFakeHttpServer.h"
 #include "support/uTestDirs.h"
 
@@ -466,7 +467,7 @@ protected:
 TEST_F(ServerPingCheckTest, PingsWithTheAgentSettings) {
     EXPECT_EQ(CheckServerPing(FCfg), TEnvCheckResult::Ok("Ping OK"));
     EXPECT_EQ(FServer.LastRequest().Header("X-Egaiss-Agent-Id"), "agent-7");
-    EXPECT_THAT(FServer.LastRequest().Body, HasSubstr("\"version\":\"0.4.3\""));
+    EXPECT_THAT(FServer.LastRequest().Body, HasSubstr(std::string("\"version\":\"") + AgentVersion + "\""));
 
     TEgaissConfig incomplete = FCfg;
     incomplete.AgentSecret.clear();

@@ -102,6 +102,16 @@ TMassaDiscoveryParams LoopbackSearch(std::uint16_t port, std::vector<TLocalSubne
     return params;
 }
 
+TEST(MassaDiscovery, ASearchRestrictedToSubnetsSendsNothingElsewhere) {
+    const TMassaDiscoveryParams params = BrandSearchParams("127.0.0.40/29, bad 127.0.0.9 10.0.0.0/33");
+    ASSERT_TRUE(params.Subnets.has_value());
+    EXPECT_EQ(*params.Subnets, (std::vector<TLocalSubnet>{TLocalSubnet::Of(Lo(40), 0xFFFFFFF8),
+                                                          TLocalSubnet::Of(Lo(9), 0xFFFFFFFF)}));
+    EXPECT_EQ(params.LimitedBroadcast, Lo(47));
+    EXPECT_FALSE(BrandSearchParams("").Subnets.has_value());
+    EXPECT_EQ(BrandSearchParams("").LimitedBroadcast, MassaLimitedBroadcast);
+}
+
 TEST(MassaDiscovery, SubnetsComeFromAdaptersThatAreUp) {
     const std::vector<TNetAdapter> adapters = {
         {"lo", {}, {{Lo(1), 8}}, true, true},

@@ -80,7 +80,7 @@ TEST_F(TScalesConfigFile, CurrentScaleListReplacesLegacyList) {
 TEST_F(TScalesConfigFile, SaveKeepsOtherLinesInPlaceAndPutsScaleLinesLast) {
     WriteIni({"# Velmora EGAIS agent settings", "server_url=https://example.invalid/api", "massa_enabled=1",
               "[scales]", "agent_id=A-1", "; note", "vesi_dir=D:\\old", "other_key=kept", "DIGI_0=10.0.0.5",
-              "", "mac_addr=AABBCCDDEEFF", "autostart=1"});
+              "", "mac_addr=AABBCCDDEEFF", "autostart=1", "massa_search_subnets=127.0.0.40/29"});
     const TEgaissConfig agentBefore = LoadConfig();
 
     TScalesConfig cfg = LoadScalesConfig();
@@ -90,7 +90,8 @@ TEST_F(TScalesConfigFile, SaveKeepsOtherLinesInPlaceAndPutsScaleLinesLast) {
     const auto expected = Concat({{"# Velmora EGAIS agent settings", "server_url=https://example.invalid/api",
                                    "[scales]", "agent_id=A-1", "; note", "other_key=kept", "", "autostart=1",
                                    "mac_addr=AABBCCDDEEFF", "massa_enabled=1", "massa_dir=D:\\old",
-                                   "massa_file=massa_k*.csv", "massa_poll_seconds=3", "massa_count=0"},
+                                   "massa_file=massa_k*.csv", "massa_poll_seconds=3",
+                                   "massa_search_subnets=127.0.0.40/29", "massa_count=0"},
                                   DefaultBrandLines("shtrih", "shtrih*.txt"),
                                   {"cas_enabled=0", "cas_dir=c:\\kassa\\vesi", "cas_file=cas*.csv",
                                    "cas_poll_seconds=3", "cas_count=1", "cas_0=10.0.0.6:5002:42:off"},
@@ -225,7 +226,7 @@ TEST(ScaleBrands, NamesDefaultsAndSupport) {
     EXPECT_FALSE(IsBrandSupported(sbCas));
     EXPECT_EQ(DefaultScalePort(sbDigi), 5001);
     const TScaleBrandConfig cas = DefaultBrandConfig(sbCas);
-    EXPECT_EQ(cas, (TScaleBrandConfig{false, "c:\\kassa\\vesi", "cas*.csv", 3, {}}));
+    EXPECT_EQ(cas, (TScaleBrandConfig{false, "c:\\kassa\\vesi", "cas*.csv", 3, {}, ""}));
 }
 
 TScaleBrandConfig ReadyBrand(bool enabled) {

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "core/uEgaissLog.h"
+#include "core/uVersion.h"
 #include "support/uFakeHttpServer.h"
 #include "support/uTestDirs.h"
 #include "sync/uSyncWorker.h"
@@ -16,16 +17,20 @@ namespace {
 using test::TFakeHttpServer;
 using test::TFakeRequest;
 
-const std::string WayBill = "<?xml version=\"1.0\"?><ns:Documents><ns:WayBill_v4>Накладная</ns:WayBill_v4></ns:Documents>";
+const std::string WayBill =
+    "<?xml version=\"1.0\"?><ns:Documents><ns:WayBill_v4>Накладная</ns:WayBill_v4></ns:Documents>";
 
 // A UTM and a server, both in-process, with documents and failures set by each test.
 class SyncCycleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        FUtm.Get("/", [](const TFakeRequest&, httplib::Response& res) { res.set_content("<html>UTM</html>", "text/html"); });
+        FUtm.Get("/", [](const TFakeRequest&, httplib::Response& res) {
+            res.set_content("<html>UTM</html>", "text/html");
+        });
         FUtm.Get("/opt/out", [this](const TFakeRequest&, httplib::Response& res) {
             std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><A>";
-            for (const auto& url : UtmUrls()) xml += "<url replyId=\"r\">" + url + "</url>";
+            for (const auto& url : UtmUrls())
+                xml += "<url replyId=\"r\">" + url + "</url>";
             res.set_content(xml + "<ver>2</ver></A>", "text/xml");
         });
         FUtm.Get("/opt/out/.+", [this](const TFakeRequest& req, httplib::Response& res) {
@@ -43,11 +48,13 @@ protected:
                 res.set_content(FRefusal, "text/plain");
                 return;
             }
-            res.set_content("<?xml version=\"1.0\"?><A><url>" + FUtm.BaseURL() + "/opt/in/guid-1</url><ver>2</ver></A>",
-                            "text/xml");
+            res.set_content(
+                "<?xml version=\"1.0\"?><A><url>" + FUtm.BaseURL() + "/opt/in/guid-1</url><ver>2</ver></A>",
+                "text/xml");
         });
         FServer.Get("/api", [this](const TFakeRequest& req, httplib::Response& res) { ServeGet(req, res); });
-        FServer.Post("/api", [this](const TFakeRequest& req, httplib::Response& res) { ServePost(req, res); });
+        FServer.Post("/api",
+                     [this](const TFakeRequest& req, httplib::Response& res) { ServePost(req, res); });
         FUtm.Start();
         FServer.Start();
         FCfg.ServerURL = FServer.BaseURL() + "/api";
@@ -62,7 +69,8 @@ protected:
     std::vector<std::string> UtmUrls() {
         const std::lock_guard lock(FMutex);
         std::vector<std::string> urls;
-        for (const auto& path : FUtmDocs) urls.push_back(Url(path));
+        for (const auto& path : FUtmDocs)
+            urls.push_back(Url(path));
         return urls;
     }
 
@@ -70,7 +78,8 @@ protected:
         const std::string route = req.Param("route");
         if (route == "egaiss/agent/inbox/known") {
             std::string json = "{\"utm_urls\":[";
-            for (const auto& url : FKnown) json += (json.back() == '[' ? "\"" : ",\"") + url + "\"";
+            for (const auto& url : FKnown)
+                json += (json.back() == '[' ? "\"" : ",\"") + url + "\"";
             res.set_content(json + "]}", "application/json");
         } else if (route == "egaiss/agent/outbox") {
             if (FOutboxFails) {
@@ -113,7 +122,8 @@ protected:
     std::size_t Count(const std::string& needle) const {
         const std::string log = Log();
         std::size_t count = 0;
-        for (auto pos = log.find(needle); pos != std::string::npos; pos = log.find(needle, pos + 1)) ++count;
+        for (auto pos = log.find(needle); pos != std::string::npos; pos = log.find(needle, pos + 1))
+            ++count;
         return count;
     }
 
@@ -139,7 +149,8 @@ TEST_F(SyncCycleTest, EmptyUtmAndOutboxFinishWithACompletedPing) {
     EXPECT_EQ(Count("[INFO] Sync OK in=0 out=0"), 1u);
     EXPECT_EQ(Count("[STEP] Sync.end | Sync finished"), 1u);
     ASSERT_EQ(FPings.size(), 1u);
-    EXPECT_EQ(FPings[0], "{\"version\":\"0.4.3\",\"sync_completed\":true,\"error_only\":true,\"last_error\":\"\"}");
+    EXPECT_EQ(FPings[0], std::string("{\"version\":\"") + AgentVersion +
+                             "\",\"sync_completed\":true,\"error_only\":true,\"last_error\":\"\"}");
 }
 
 TEST_F(SyncCycleTest, UtmDownGivesOnePingOneErrorLineAndNothingElse) {
@@ -157,7 +168,8 @@ TEST_F(SyncCycleTest, UtmDownGivesOnePingOneErrorLineAndNothingElse) {
 }
 
 TEST_F(SyncCycleTest, MovesNewDocumentsSkipsKnownAndDeletesDuplicates) {
-    for (const char* path : {"/opt/out/WayBill_v4/1", "/opt/out/WayBill_v4/2", "/opt/out/Ticket/3/", "/opt/out/x/4"}) {
+    for (const char* path :
+         {"/opt/out/WayBill_v4/1", "/opt/out/WayBill_v4/2", "/opt/out/Ticket/3/", "/opt/out/x/4"}) {
         AddUtmDoc(path);
     }
     FKnown = {Url("/opt/out/WayBill_v4/1"), Url("/opt/out/x/4")};
@@ -170,7 +182,8 @@ TEST_F(SyncCycleTest, MovesNewDocumentsSkipsKnownAndDeletesDuplicates) {
         << "known documents are neither fetched nor deleted";
     EXPECT_EQ(Count("IN skip (already known): "), 2u);
     EXPECT_EQ(Count("[INFO] IN skipped known=2"), 1u);
-    EXPECT_EQ(Count("id=3 (dup, not deleted from UTM yet)"), 1u) << "the id is the segment before a final slash";
+    EXPECT_EQ(Count("id=3 (dup, not deleted from UTM yet)"), 1u)
+        << "the id is the segment before a final slash";
     EXPECT_EQ(Count("[IN] type=WayBill_v4 id=2 -> server"), 1u);
     EXPECT_EQ(Count("[INFO] Sync OK in=1 out=0"), 1u) << "duplicates are not counted";
     for (const auto& request : FUtm.Requests()) {
@@ -179,7 +192,8 @@ TEST_F(SyncCycleTest, MovesNewDocumentsSkipsKnownAndDeletesDuplicates) {
 }
 
 TEST_F(SyncCycleTest, DeleteFailureStopsTheCycleBeforeLaterDocumentsAndTheOutbox) {
-    for (int i = 1; i <= 5; ++i) AddUtmDoc("/opt/out/WayBill_v4/" + std::to_string(i));
+    for (int i = 1; i <= 5; ++i)
+        AddUtmDoc("/opt/out/WayBill_v4/" + std::to_string(i));
     FFailDelete = {"/opt/out/WayBill_v4/2"};
     FOutbox = "{\"documents\":[{\"doc_id\":\"7\",\"doc_type\":\"WayBillAct\",\"xml\":\"<a/>\"}]}";
 
@@ -228,7 +242,8 @@ TEST_F(SyncCycleTest, OneFailingOutgoingDocumentDoesNotStopTheOthers) {
     EXPECT_EQ(msg, error);
     ASSERT_EQ(FMarks.size(), 2u) << Log();
     EXPECT_EQ(FMarks[0], "error egaiss/agent/outbox/a/1/error " + error) << "sent whole to the server";
-    const std::string reply = "<?xml version=\"1.0\"?><A><url>" + FUtm.BaseURL() + "/opt/in/guid-1</url><ver>2</ver></A>";
+    const std::string reply =
+        "<?xml version=\"1.0\"?><A><url>" + FUtm.BaseURL() + "/opt/in/guid-1</url><ver>2</ver></A>";
     EXPECT_EQ(FMarks[1], "sent egaiss/agent/outbox/2/sent " + reply);
     EXPECT_EQ(Count("[INFO] Sync DONE with errors in=0 out_ok=1 out_fail=1"), 1u);
     const std::string message = "HTTP 500: " + std::string(300, 'e');

@@ -23,10 +23,6 @@ const char* PingKind(const rapidjson::Document& body) {
     return "health";
 }
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 }  // namespace
 
 TSimServer::TSimServer(const TServerSettings& settings)
@@ -116,8 +112,8 @@ void TSimServer::ServeRoute(const httplib::Request& req, const std::string& rout
     } else if (route == "egaiss/agent/outbox/clear") {
         post ? ServeClear(body, reply) : wrong_method("POST");
     } else if (const std::string prefix = std::string(kRoutePrefix) + "outbox/";
-               route.rfind(prefix, 0) == 0 && (EndsWith(route, "/sent") || EndsWith(route, "/error"))) {
-        const bool sent = EndsWith(route, "/sent");
+               route.starts_with(prefix) && (route.ends_with("/sent") || route.ends_with("/error"))) {
+        const bool sent = route.ends_with("/sent");
         const std::size_t tail = sent ? 5 : 6;
         if (route.size() <= prefix.size() + tail) {
             reply.JsonError(404, "no document id in route: " + route);

@@ -1,0 +1,180 @@
+#include "agent/uScalesEditor.h"
+
+#include <algorithm>
+#include <charconv>
+#include <exception>
+#include <thread>
+
+#include "agent/uJobTracker.h"
+#include "core/uEgaissRu.h"
+#include "scales/uVesiFolderWatch.h"
+
+namespace egaiss {
+namespace {
+
+bool SameHost(std::string_view a, std::string_view b) {
+    return std::ranges::equal(a, b, [](char x, char y) {
+        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        return fold(x) == fold(y);
+    });
+}
+
+int PollSecondsFromText(const std::string& text) {
+    int value = 0;
+    const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (failure != std::errc() || end != text.data() + text.size() || value < 1)
+        return DefaultScalePollSeconds;
+    return value;
+}
+
+std::string SearchError(const std::exception& error) {
+    return "Ошибка поиска: " + std::string(error.what());
+}
+
+}  // namespace
+
+TScalesEditor::TScalesEditor(TScalesEditorView& view, int brand, const TScalesConfig& cfg,
+                             TMassaDiscoveryParams search, TMassaTimeouts loadTimeouts)
+    : FView(view),
+      FBrand(brand),
+      FCfg(cfg),
+      FSearch(std::move(search)),
+      FLoadTimeouts(loadTimeouts),
+      FJobs(std::make_shared<TJobTracker>(this)) {}
+
+TScalesEditor::~TScalesEditor() {
+    FJobs->Detach();
+    RequestStop(true);
+}
+
+const TScaleBrandConfig& TScalesEditor::BrandConfig() const {
+    return FCfg.Brands.at(static_cast<std::size_t>(FBrand));
+}
+
+TScaleBrandConfig& TScalesEditor::EditedBrand() {
+    return FCfg.Brands.at(static_cast<std::size_t>(FBrand));
+}
+
+void TScalesEditor::Open() {
+    EnsureMacAddr(FCfg);
+    FView.ShowSearching(false, "");
+    FView.ShowScales(BrandConfig().Scales);
+}
+
+void TScalesEditor::ControlsToConfig(const TScalesFormValues& values) {
+    TScaleBrandConfig& brand = EditedBrand();
+    brand.Enabled = values.Enabled;
+    brand.VesiDir = TrimControl(values.Dir);
+    if (brand.VesiDir.empty()) brand.VesiDir = DefaultVesiDir;
+    brand.ExpectFile = TrimControl(values.File);
+    if (brand.ExpectFile.empty()) brand.ExpectFile = DefaultExpectFile(FBrand);
+    brand.PollSeconds = PollSecondsFromText(TrimControl(values.Poll));
+    for (TScaleEndpoint& endpoint : brand.Scales) {
+        if (endpoint.Port < 1) endpoint.Port = DefaultScalePort(FBrand);
+    }
+    EnsureMacAddr(FCfg);
+}
+
+bool TScalesEditor::AddScale(const std::string& line) {
+    TScaleEndpoint endpoint = TScaleEndpoint::FromLine(line);
+    if (endpoint.Host.empty()) return false;
+    if (endpoint.Port < 1) endpoint.Port = DefaultScalePort(FBrand);
+    EditedBrand().Scales.push_back(std::move(endpoint));
+    FView.ShowScales(BrandConfig().Scales);
+    return true;
+}
+
+void TScalesEditor::RemoveScale(int row) {
+    auto& scales = EditedBrand().Scales;
+    if (row < 0 || static_cast<std::size_t>(row) >= scales.size()) return;
+    scales.erase(scales.begin() + row);
+    FView.ShowScales(scales);
+}
+
+void TScalesEditor::MergeFoundDevices(const std::vector<TMassaDevice>& devices) {
+    auto& scales = EditedBrand().Scales;
+    for (const TMassaDevice& device : devices) {
+        const auto known = std::ranges::find_if(
+            scales, [&](const TScaleEndpoint& endpoint) { return SameHost(endpoint.Host, device.Host); });
+        if (known == scales.end()) {
+            scales.push_back({device.Host, device.Port, device.Serial, true});
+        } else if (known->Serial.empty() && !device.Serial.empty()) {
+            known->Serial = device.Serial;
+        }
+    }
+    FView.ShowScales(scales);
+}
+
+void TScalesEditor::Find() {
+    if (FDiscovering) return;
+    FDiscoverCancel = std::make_shared<std::atomic<bool>>(false);
+    FDiscovering = true;
+    FView.ShowSearching(true, "Поиск Масса-К в сети...");
+
+    FJobs->JobStarted();
+    std::thread([this, jobs = FJobs, cancel = FDiscoverCancel, params = FSearch] {
+        // The callbacks run on this thread; what they show runs on the dialog's, in order.
+        const auto progress = [this, jobs, cancel](const std::string& text, int found) {
+            jobs->Post([this, cancel, text, found] {
+                // Once a stop was asked, its own text stays until the search has ended.
+                if (FDiscovering && !*cancel)
+                    FView.ShowSearchText("Поиск: " + text + "  (найдено: " + std::to_string(found) + ")");
+            });
+        };
+        const auto found = [this, jobs](const TMassaDevice& device) {
+            jobs->Post([this, device] { MergeFoundDevices({device}); });
+        };
+        std::vector<TMassaDevice> devices;
+        std::string error;
+        try {
+            devices = DiscoverMassaScales(params, *cancel, progress, found);
+        } catch (const std::exception& failure) {
+            error = SearchError(failure);
+        }
+        jobs->JobFinished([this, devices, cancelled = cancel->load(), error] {
+            SearchFinished(devices, cancelled, error);
+        });
+    }).detach();
+}
+
+void TScalesEditor::SearchFinished(const std::vector<TMassaDevice>& devices, bool cancelled,
+                                   const std::string& error) {
+    std::string text = error;
+    if (text.empty()) {
+        try {
+            MergeFoundDevices(devices);
+            const std::string count = std::to_string(devices.size());
+            text = cancelled ? "Поиск прерван. Найдено: " + count : "Найдено: " + count;
+        } catch (const std::exception& failure) {
+            text = SearchError(failure);
+        }
+    }
+    FDiscovering = false;
+    FView.ShowSearching(false, text);
+}
+
+bool TScalesEditor::RequestStop(bool closeSocket) {
+    if (!FDiscovering) return false;
+    *FDiscoverCancel = true;
+    if (closeSocket) CloseDiscoverySocket();
+    return true;
+}
+
+TScalesNotice TScalesEditor::LoadNow(const TScalesFormValues& values) {
+    ControlsToConfig(values);
+    TVesiLoadResult result;
+    if (PollScalesFolders(FCfg, true, result, FLoadTimeouts))
+        return {TScalesNoticeKind::snkInformation, result.Message};
+    if (!result.Message.empty()) return {TScalesNoticeKind::snkWarning, result.Message};
+    return {TScalesNoticeKind::snkInformation, "Нечего загружать"};
+}
+
+std::string TScalesEditor::Save(const TScalesFormValues& values) {
+    if (FDiscovering) return "Дождитесь окончания поиска или нажмите Стоп.";
+    ControlsToConfig(values);
+    if (values.Enabled && TrimControl(values.File).empty()) return "Укажите ожидаемое имя файла.";
+    SaveScalesConfig(FCfg);
+    return {};
+}
+
+}  // namespace egaiss

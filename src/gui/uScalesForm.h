@@ -1,0 +1,83 @@
+#pragma once
+// The scales dialog: one brand's automatic loading, drop folder, expected file, poll interval and
+// list of scales, with the LAN search, "load now" and saving. TScalesEditor holds the logic.
+#include <QDialog>
+#include <memory>
+
+#include "agent/uScalesEditor.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+
+namespace egaiss {
+
+class TfrmScales : public QDialog, private TScalesEditorView {
+    Q_OBJECT
+
+public:
+    // `search` says where "Найти в сети" looks; EditScales takes it from the brand's settings.
+    TfrmScales(int brand, const TScalesConfig& cfg, TMassaDiscoveryParams search = {},
+               QWidget* parent = nullptr);
+    ~TfrmScales() override;
+
+    // Modal. True when the user saved; `cfg` is replaced by the saved settings only then. Brands
+    // other than Massa-K only get a message that their protocol comes later.
+    static bool EditScales(int brand, TScalesConfig& cfg, QWidget* parent = nullptr);
+
+    const TScalesConfig& Config() const { return FEditor->Config(); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+public slots:
+    void reject() override;
+
+private:
+    void BuildControls();
+    void ShowBrandSettings();
+    TScalesFormValues FormValues() const;
+
+    void ShowScales(const std::vector<TScaleEndpoint>& scales) override;
+    void ShowSearching(bool on, const std::string& text) override;
+    void ShowSearchText(const std::string& text) override;
+
+    void btnBrowseClick();
+    void btnBrowseFileClick();
+    void btnFindClick();
+    void btnStopFindClick();
+    void btnAddClick();
+    void btnRemoveClick();
+    void btnLoadNowClick();
+    void btnSaveClick();
+
+    std::unique_ptr<TScalesEditor> FEditor;
+
+    QLabel* lblHint = nullptr;
+    QCheckBox* chkEnabled = nullptr;
+    QLabel* lblDir = nullptr;
+    QLineEdit* edtDir = nullptr;
+    QPushButton* btnBrowse = nullptr;
+    QLabel* lblFile = nullptr;
+    QLineEdit* edtFile = nullptr;
+    QPushButton* btnBrowseFile = nullptr;
+    QLabel* lblPoll = nullptr;
+    QLineEdit* edtPoll = nullptr;
+    QLabel* lblMac = nullptr;
+    QLineEdit* edtMac = nullptr;
+    QTreeWidget* lvScales = nullptr;
+    QLabel* lblSearch = nullptr;
+    QProgressBar* pbSearch = nullptr;
+    QPushButton* btnFind = nullptr;
+    QPushButton* btnStopFind = nullptr;
+    QPushButton* btnAdd = nullptr;
+    QPushButton* btnRemove = nullptr;
+    QPushButton* btnLoadNow = nullptr;
+    QPushButton* btnSave = nullptr;
+    QPushButton* btnCancel = nullptr;
+};
+
+}  // namespace egaiss
