@@ -36,6 +36,20 @@ elseif(EGAISS_SANITIZE STREQUAL "thread")
   target_link_options(egaiss_options INTERFACE -fsanitize=thread)
 endif()
 
+if(EGAISS_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "EGAISS_FUZZ needs clang; the preset fuzz selects it")
+  endif()
+  # Every library gets libFuzzer's coverage hooks; only the harnesses link libFuzzer's main().
+  # -O1 keeps the runs fast without hiding frames from the sanitizer reports.
+  # Pointer-overflow stays recoverable so that fuzz/ubsan.supp can waive one known report of a
+  # system header; the harnesses still halt on every report that is not waived.
+  target_compile_options(egaiss_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined -O1
+                                                  -fno-omit-frame-pointer -fno-sanitize-recover=undefined
+                                                  -fsanitize-recover=pointer-overflow)
+  target_link_options(egaiss_options INTERFACE -fsanitize=address,undefined)
+endif()
+
 # Each source folder becomes one library made of every .cpp in it; new units need no CMake edit.
 # A unit for one system only ends in Posix.cpp or Win32.cpp (tests: PosixTest.cpp, Win32Test.cpp).
 function(egaiss_folder_sources out_var folder)

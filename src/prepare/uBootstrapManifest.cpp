@@ -17,6 +17,7 @@
 #include "platform/uFileSystem.h"
 #include "platform/uHttpClient.h"
 #include "platform/uPath.h"
+#include "platform/uUtf8.h"
 
 namespace egaiss {
 
@@ -32,12 +33,14 @@ public:
     bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
         return Add(Make(TJsonKind::jkNumber, std::string(text, length))) != nullptr;
     }
+    // The reader lets a lone low-surrogate escape ("\udc00") through as bytes that are not UTF-8.
     bool String(const char* text, rapidjson::SizeType length, bool) {
+        if (!IsWellFormedUtf8({text, length})) return false;
         return Add(Make(TJsonKind::jkString, std::string(text, length))) != nullptr;
     }
     bool Key(const char* text, rapidjson::SizeType length, bool) {
         FKey.assign(text, length);
-        return true;
+        return IsWellFormedUtf8(FKey);
     }
     bool StartObject() { return Open(TJsonKind::jkObject); }
     bool EndObject(rapidjson::SizeType) { return Close(); }

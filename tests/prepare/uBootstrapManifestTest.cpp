@@ -77,6 +77,9 @@ TEST(JsonParseTest, RejectsInvalidTextWithoutRaising) {
     }
     EXPECT_FALSE(ParseJson(std::string("{}\0{}", 5)).has_value());
     EXPECT_FALSE(ParseJson("{\"a\":\"\xFF\"}").has_value());
+    // A lone low surrogate would decode to bytes that are not UTF-8 and could not be written back.
+    EXPECT_FALSE(ParseJson(R"({"a":"\udc00"})").has_value());
+    EXPECT_FALSE(ParseJson(R"({"\ude00":1})").has_value());
     EXPECT_FALSE(ParseJson(std::string(600, '[') + std::string(600, ']')).has_value());
     EXPECT_TRUE(ParseJson(std::string(100, '[') + std::string(100, ']')).has_value());
     EXPECT_TRUE(ParseJson("\xEF\xBB\xBF{\"a\":1}").has_value());

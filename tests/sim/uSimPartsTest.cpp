@@ -148,5 +148,11 @@ TEST(SimJson, EchoedTextIsAlwaysValidUtf8) {
     EXPECT_EQ(ValidUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
+TEST(SimJson, DeeplyNestedBodyIsRefusedWithoutExhaustingTheStack) {
+    rapidjson::Document doc;
+    EXPECT_FALSE(ParseJsonObject(std::string(100000, '['), doc));
+    EXPECT_TRUE(ParseJsonObject(std::string(1000, ' ') + R"({"a":[[[[1]]]]})", doc));
+}
+
 }  // namespace
 }  // namespace egaiss::sim::test
