@@ -210,7 +210,8 @@ double TimeOneCycle(int docs, TCycle cycle) {
     const auto started = std::chrono::steady_clock::now();
     cycle();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (Peers->Moved() != static_cast<std::size_t>(2 * docs)) throw std::runtime_error("not every document moved");
+    if (Peers->Moved() != static_cast<std::size_t>(2 * docs))
+        throw std::runtime_error("not every document moved");
     return seconds;
 }
 

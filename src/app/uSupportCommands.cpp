@@ -261,8 +261,8 @@ int RunPrepareCheckCommand(const TEgaissConfig& cfg, std::ostream& out) {
     return AnyRequiredCheckFailed(rows) ? ExitFailed : ExitOk;
 }
 
-int RunPrepareInstallCommand(const TEgaissConfig& cfg, const std::vector<std::string>& args, std::ostream& out,
-                             std::ostream& err) {
+int RunPrepareInstallCommand(const TEgaissConfig& cfg, const std::vector<std::string>& args,
+                             std::ostream& out, std::ostream& err) {
     TPrepareInstallChoice choice;
     for (const std::string& arg : args) {
         if (arg == "--all") {

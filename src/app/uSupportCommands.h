@@ -30,8 +30,8 @@ int RunScalesFindCommand(const std::vector<std::string>& args, std::ostream& out
 int RunPrepareCheckCommand(const TEgaissConfig& cfg, std::ostream& out);
 // `args`: component ids, or --all. Installs them as the preparation window does, silently, one
 // line per step and per component; 0 when every chosen component was installed.
-int RunPrepareInstallCommand(const TEgaissConfig& cfg, const std::vector<std::string>& args, std::ostream& out,
-                             std::ostream& err);
+int RunPrepareInstallCommand(const TEgaissConfig& cfg, const std::vector<std::string>& args,
+                             std::ostream& out, std::ostream& err);
 
 // The settings as `config` prints them: ConfigToText's keys plus autostart, the secret hidden.
 std::string EffectiveConfigText(const TEgaissConfig& cfg);

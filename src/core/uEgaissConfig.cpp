@@ -5,12 +5,12 @@
 #include <filesystem>
 #include <mutex>
 
+#include "core/uEgaissRu.h"
 #include "platform/uAutostart.h"
 #include "platform/uErrors.h"
 #include "platform/uFileSystem.h"
 #include "platform/uPath.h"
 #include "platform/uSystem.h"
-#include "core/uEgaissRu.h"
 
 namespace egaiss {
 namespace {
@@ -24,7 +24,6 @@ constexpr int MinPollSeconds = 60;
 
 std::mutex DataDirOverrideLock;
 std::optional<std::string> DataDirOverride;
-
 
 std::string WithoutBom(std::string text) {
     if (text.starts_with(Utf8Bom)) text.erase(0, Utf8Bom.size());
@@ -41,7 +40,9 @@ std::optional<int> ParseInteger(std::string_view text) {
     return value;
 }
 
-int IntegerOr(const std::string& text, int fallback) { return ParseInteger(text).value_or(fallback); }
+int IntegerOr(const std::string& text, int fallback) {
+    return ParseInteger(text).value_or(fallback);
+}
 
 bool FileExists(const std::string& path) {
     std::error_code error;
@@ -49,13 +50,15 @@ bool FileExists(const std::string& path) {
 }
 
 std::string StripTrailingSeparators(std::string path) {
-    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\'))
+        path.pop_back();
     return path;
 }
 
 std::string JoinLinesCrLf(const std::vector<std::string>& lines) {
     std::string text;
-    for (const auto& line : lines) text += line + "\r\n";
+    for (const auto& line : lines)
+        text += line + "\r\n";
     return text;
 }
 
@@ -81,13 +84,15 @@ TEgaissConfig ReadLegacySection(const std::string& text) {
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line[0] == '[') {
             const auto close = line.find(']');
-            inAgent = close != std::string::npos && LowerAscii(TrimControl(line.substr(1, close - 1))) == "agent";
+            inAgent =
+                close != std::string::npos && LowerAscii(TrimControl(line.substr(1, close - 1))) == "agent";
             continue;
         }
         const auto equals = line.find('=');
         if (!inAgent || equals == std::string::npos) continue;
         const std::string key = LowerAscii(TrimControl(line.substr(0, equals)));
-        const bool known = std::any_of(values.begin(), values.end(), [&](const auto& v) { return v.first == key; });
+        const bool known =
+            std::any_of(values.begin(), values.end(), [&](const auto& v) { return v.first == key; });
         if (!known) values.emplace_back(key, TrimControl(line.substr(equals + 1)));
     }
     const auto read = [&](const char* key, const std::string& fallback) {
@@ -135,7 +140,9 @@ bool TEgaissConfig::IsComplete() const {
     return !ServerURL.empty() && !AgentID.empty() && !AgentSecret.empty() && !UtmHost.empty() && UtmPort > 0;
 }
 
-std::string TEgaissConfig::UtmBaseURL() const { return "http://" + UtmHost + ":" + std::to_string(UtmPort); }
+std::string TEgaissConfig::UtmBaseURL() const {
+    return "http://" + UtmHost + ":" + std::to_string(UtmPort);
+}
 
 TDataDirOverride::TDataDirOverride(const std::string& folder) {
     const std::lock_guard lock(DataDirOverrideLock);
@@ -160,7 +167,9 @@ std::string LegacyDataDir() {
     return appData.empty() ? std::string() : JoinPath(appData, LegacyFolderName);
 }
 
-std::string ConfigFilePath() { return DataFilePath(ConfigFileName); }
+std::string ConfigFilePath() {
+    return DataFilePath(ConfigFileName);
+}
 
 std::string DataFilePath(std::string_view name) {
     MigrateLegacyFiles();
@@ -233,7 +242,8 @@ std::optional<TConfigLine> ParseConfigLine(const std::string& line) {
     if (trimmed.empty() || trimmed[0] == '#' || trimmed[0] == ';' || trimmed[0] == '[') return std::nullopt;
     const auto equals = trimmed.find('=');
     if (equals == std::string::npos || equals == 0) return std::nullopt;
-    TConfigLine parsed{LowerAscii(TrimControl(trimmed.substr(0, equals))), TrimControl(trimmed.substr(equals + 1))};
+    TConfigLine parsed{LowerAscii(TrimControl(trimmed.substr(0, equals))),
+                       TrimControl(trimmed.substr(equals + 1))};
     if (parsed.Key.empty()) return std::nullopt;
     return parsed;
 }
@@ -247,7 +257,8 @@ std::string NormalizeServerURL(const std::string& url) {
     std::string text = TrimControl(url);
     if (text.empty()) return text;
     const std::string lower = LowerAscii(text);
-    if (lower.find("127.0.0.1") != std::string::npos || lower.find("localhost") != std::string::npos) return text;
+    if (lower.find("127.0.0.1") != std::string::npos || lower.find("localhost") != std::string::npos)
+        return text;
     if (lower.starts_with("http://")) text = "https://" + text.substr(7);
     return text;
 }
@@ -259,16 +270,26 @@ TEgaissConfig ParseConfigText(const std::string& text) {
         if (!parsed) continue;
         const std::string& key = parsed->Key;
         const std::string& value = parsed->Value;
-        if (key == "server_url") cfg.ServerURL = value;
-        else if (key == "agent_id") cfg.AgentID = value;
-        else if (key == "agent_secret") cfg.AgentSecret = value;
-        else if (key == "utm_host") cfg.UtmHost = value;
-        else if (key == "utm_port") cfg.UtmPort = IntegerOr(value, DefaultUtmPort);
-        else if (key == "poll_seconds") cfg.PollSeconds = IntegerOr(value, DefaultPollSeconds);
-        else if (key == "firm_id") cfg.FirmID = value;
-        else if (key == "id_sklad") cfg.IdSklad = IntegerOr(value, 0);
-        else if (key == "label") cfg.LabelText = value;
-        else if (key == "autostart") cfg.AutoStart = ParseConfigBool(value);
+        if (key == "server_url")
+            cfg.ServerURL = value;
+        else if (key == "agent_id")
+            cfg.AgentID = value;
+        else if (key == "agent_secret")
+            cfg.AgentSecret = value;
+        else if (key == "utm_host")
+            cfg.UtmHost = value;
+        else if (key == "utm_port")
+            cfg.UtmPort = IntegerOr(value, DefaultUtmPort);
+        else if (key == "poll_seconds")
+            cfg.PollSeconds = IntegerOr(value, DefaultPollSeconds);
+        else if (key == "firm_id")
+            cfg.FirmID = value;
+        else if (key == "id_sklad")
+            cfg.IdSklad = IntegerOr(value, 0);
+        else if (key == "label")
+            cfg.LabelText = value;
+        else if (key == "autostart")
+            cfg.AutoStart = ParseConfigBool(value);
     }
     ApplyClamps(cfg);
     return cfg;

@@ -37,7 +37,9 @@ void WriteAutostartEntry(const std::string& executablePath) {
         "Type=Application\n"
         "Name=Velmora EGAIS\n"
         "Comment=Velmora EGAIS agent\n"
-        "Exec=" + QuoteForExec(executablePath) + "\n"
+        "Exec=" +
+        QuoteForExec(executablePath) +
+        "\n"
         "Terminal=false\n"
         "X-GNOME-Autostart-enabled=true\n";
     WriteFileAtomically(AutostartEntryLocation(), entry);

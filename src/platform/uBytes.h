@@ -9,7 +9,9 @@ namespace egaiss {
 
 using TBytes = std::vector<std::uint8_t>;
 
-inline TBytes ToBytes(std::string_view text) { return TBytes(text.begin(), text.end()); }
+inline TBytes ToBytes(std::string_view text) {
+    return TBytes(text.begin(), text.end());
+}
 
 inline std::string_view AsText(const TBytes& bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};

@@ -7,8 +7,8 @@
 namespace egaiss::platform {
 
 enum class TFileAccess {
-    faShared,      // readable by others as the system's defaults allow
-    faOwnerOnly,   // only the current user may read it (0600 on POSIX)
+    faShared,     // readable by others as the system's defaults allow
+    faOwnerOnly,  // only the current user may read it (0600 on POSIX)
 };
 
 // Appends bytes to a file, creating it (and its folder) when missing. Others may read and write
@@ -34,7 +34,8 @@ private:
 };
 
 // Creates or truncates the file and writes the bytes. Raises EFileError.
-void WriteWholeFile(const std::string& path, const std::string& bytes, TFileAccess access = TFileAccess::faShared);
+void WriteWholeFile(const std::string& path, const std::string& bytes,
+                    TFileAccess access = TFileAccess::faShared);
 
 // Writes the bytes to a temporary file beside `path` and renames it over `path` in one step, so
 // that a crash leaves either the old or the new file, never half of one. Raises EFileError.

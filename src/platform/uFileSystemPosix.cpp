@@ -41,7 +41,9 @@ void WriteAll(int fd, const std::string& bytes, const std::string& path) {
     }
 }
 
-mode_t ModeOf(TFileAccess access) { return access == TFileAccess::faOwnerOnly ? 0600 : 0644; }
+mode_t ModeOf(TFileAccess access) {
+    return access == TFileAccess::faOwnerOnly ? 0600 : 0644;
+}
 
 // The folder nearly always exists (the log appends there for every line): it is created only
 // when the open says it is missing.
@@ -64,7 +66,9 @@ void WriteToDescriptor(const std::string& path, int flags, mode_t mode, const st
     if (file.Close() != 0) RaiseFileError("Cannot close", path, errno);
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 std::string UniqueSiblingName(const std::string& path) {
     static thread_local std::mt19937 generator{std::random_device{}()};

@@ -49,7 +49,8 @@ void WriteAll(HANDLE handle, const std::string& bytes, const std::string& path) 
     while (offset < bytes.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - offset, 1u << 30));
         DWORD written = 0;
-        if (!WriteFile(handle, bytes.data() + offset, chunk, &written, nullptr)) RaiseFileError("Cannot write", path);
+        if (!WriteFile(handle, bytes.data() + offset, chunk, &written, nullptr))
+            RaiseFileError("Cannot write", path);
         offset += written;
     }
 }
@@ -74,7 +75,9 @@ struct TFileAppender::TOpenFile {};
 TFileAppender::TFileAppender() = default;
 TFileAppender::~TFileAppender() = default;
 
-void TFileAppender::Append(const std::string& path, const std::string& bytes) { AppendToFile(path, bytes); }
+void TFileAppender::Append(const std::string& path, const std::string& bytes) {
+    AppendToFile(path, bytes);
+}
 
 // Files in the user's own data folder inherit its ACL, which already keeps other users out.
 void WriteWholeFile(const std::string& path, const std::string& bytes, TFileAccess /*access*/) {
@@ -108,8 +111,8 @@ void ReplaceFile(const std::string& from, const std::string& to) {
 
 std::string ReadWholeFile(const std::string& path) {
     const TUniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) RaiseFileError("Cannot open", path);
     std::string bytes;
     char buffer[65536];

@@ -17,7 +17,9 @@ struct TInstanceLock::TImpl {
     bool Held = false;
 };
 
-TInstanceLock::TInstanceLock(std::string path) : FImpl(std::make_unique<TImpl>()) { FImpl->Path = std::move(path); }
+TInstanceLock::TInstanceLock(std::string path) : FImpl(std::make_unique<TImpl>()) {
+    FImpl->Path = std::move(path);
+}
 
 TInstanceLock::~TInstanceLock() {
     if (FImpl->Fd >= 0) ::close(FImpl->Fd);  // closing releases the flock
@@ -40,6 +42,8 @@ bool TInstanceLock::Acquire(std::chrono::milliseconds wait) {
     }
 }
 
-bool TInstanceLock::Held() const { return FImpl->Held; }
+bool TInstanceLock::Held() const {
+    return FImpl->Held;
+}
 
 }  // namespace egaiss::platform

@@ -14,7 +14,9 @@ struct TInstanceLock::TImpl {
     HANDLE File = INVALID_HANDLE_VALUE;
 };
 
-TInstanceLock::TInstanceLock(std::string path) : FImpl(std::make_unique<TImpl>()) { FImpl->Path = std::move(path); }
+TInstanceLock::TInstanceLock(std::string path) : FImpl(std::make_unique<TImpl>()) {
+    FImpl->Path = std::move(path);
+}
 
 TInstanceLock::~TInstanceLock() {
     if (FImpl->File != INVALID_HANDLE_VALUE) CloseHandle(FImpl->File);
@@ -36,6 +38,8 @@ bool TInstanceLock::Acquire(std::chrono::milliseconds wait) {
     }
 }
 
-bool TInstanceLock::Held() const { return FImpl->File != INVALID_HANDLE_VALUE; }
+bool TInstanceLock::Held() const {
+    return FImpl->File != INVALID_HANDLE_VALUE;
+}
 
 }  // namespace egaiss::platform

@@ -51,11 +51,14 @@ std::string UserName() {
 std::string TempFolder() {
     std::string folder = EnvironmentVariable("TMPDIR").value_or("");
     if (folder.empty()) folder = "/tmp";
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
     return folder;
 }
 
-std::string ShortPath(const std::string& path) { return path; }
+std::string ShortPath(const std::string& path) {
+    return path;
+}
 
 TCodePages SystemCodePages() {
     // POSIX has no code-page numbers; a UTF-8 locale is reported as code page 65001.
@@ -67,14 +70,17 @@ TCodePages SystemCodePages() {
 std::string CommandLine() {
     std::ifstream file("/proc/self/cmdline", std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    while (!text.empty() && text.back() == '\0') text.pop_back();
+    while (!text.empty() && text.back() == '\0')
+        text.pop_back();
     for (char& c : text) {
         if (c == '\0') c = ' ';
     }
     return text;
 }
 
-std::uint32_t ProcessId() { return static_cast<std::uint32_t>(getpid()); }
+std::uint32_t ProcessId() {
+    return static_cast<std::uint32_t>(getpid());
+}
 
 std::tm LocalTime(std::time_t when) {
     std::tm local{};

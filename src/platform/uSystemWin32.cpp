@@ -41,7 +41,8 @@ std::string UserName() {
     if (auto name = EnvironmentVariable("USERNAME"); name && !name->empty()) return *name;
     wchar_t buffer[257] = {};
     DWORD size = 257;
-    return GetUserNameW(buffer, &size) && size > 0 ? WideToUtf8(std::wstring(buffer, size - 1)) : std::string();
+    return GetUserNameW(buffer, &size) && size > 0 ? WideToUtf8(std::wstring(buffer, size - 1))
+                                                   : std::string();
 }
 
 std::string TempFolder() {
@@ -50,9 +51,11 @@ std::string TempFolder() {
     std::wstring folder(buffer, length);
     // GetTempPath may answer the short form; the long form is what users recognise.
     std::vector<wchar_t> longForm(32768);
-    const DWORD longLength = GetLongPathNameW(folder.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
+    const DWORD longLength =
+        GetLongPathNameW(folder.c_str(), longForm.data(), static_cast<DWORD>(longForm.size()));
     if (longLength > 0 && longLength < longForm.size()) folder.assign(longForm.data(), longLength);
-    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/'))
+        folder.pop_back();
     return WideToUtf8(folder);
 }
 
@@ -68,9 +71,13 @@ TCodePages SystemCodePages() {
     return {static_cast<int>(GetACP()), static_cast<int>(GetOEMCP()), static_cast<int>(GetACP())};
 }
 
-std::string CommandLine() { return WideToUtf8(GetCommandLineW()); }
+std::string CommandLine() {
+    return WideToUtf8(GetCommandLineW());
+}
 
-std::uint32_t ProcessId() { return GetCurrentProcessId(); }
+std::uint32_t ProcessId() {
+    return GetCurrentProcessId();
+}
 
 std::tm LocalTime(std::time_t when) {
     std::tm local{};
@@ -78,6 +85,8 @@ std::tm LocalTime(std::time_t when) {
     return local;
 }
 
-std::uint32_t TickCountMs() { return GetTickCount(); }
+std::uint32_t TickCountMs() {
+    return GetTickCount();
+}
 
 }  // namespace egaiss::platform

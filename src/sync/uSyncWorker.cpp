@@ -20,7 +20,8 @@ public:
 };
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t pos = text.find(from); pos != std::string::npos; pos = text.find(from, pos + to.size())) {
+    for (std::size_t pos = text.find(from); pos != std::string::npos;
+         pos = text.find(from, pos + to.size())) {
         text.replace(pos, from.size(), to);
     }
     return text;
@@ -128,7 +129,8 @@ void SyncOutgoing(TUtmApi& utm, TVelmoraApi& api, TSyncCounts& counts) {
             return;
         }
         LogInfo("Server outbox queued=" + std::to_string(docs.size()));
-        for (const TOutboxDoc& doc : docs) SendOutgoingDocument(utm, api, doc, counts);
+        for (const TOutboxDoc& doc : docs)
+            SendOutgoingDocument(utm, api, doc, counts);
     });
 }
 
@@ -143,7 +145,8 @@ std::string FlattenForLog(const std::string& text, std::size_t maxLen) {
 
 std::string UrlLastSegment(const std::string& url) {
     std::string trimmed = url;
-    while (!trimmed.empty() && trimmed.back() == '/') trimmed.pop_back();
+    while (!trimmed.empty() && trimmed.back() == '/')
+        trimmed.pop_back();
     const auto slash = trimmed.rfind('/');
     const std::string segment = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
     return segment.empty() ? url : segment;
@@ -191,8 +194,8 @@ void RunSyncCycle(const TEgaissConfig& cfg, bool& ok, std::string& msg) {
 
         if (counts.OutFail > 0) {
             msg = counts.LastOutError;
-            LogInfo("Sync DONE with errors in=" + std::to_string(counts.In) + " out_ok=" + std::to_string(counts.OutOk) +
-                    " out_fail=" + std::to_string(counts.OutFail));
+            LogInfo("Sync DONE with errors in=" + std::to_string(counts.In) + " out_ok=" +
+                    std::to_string(counts.OutOk) + " out_fail=" + std::to_string(counts.OutFail));
             ReportSyncError(api, AgentVersion, counts.LastOutError);
         } else {
             ok = true;

@@ -68,8 +68,10 @@ TEST(ConfigParseTest, AppliesDefaultsClampsAndOverrides) {
 }
 
 TEST(ConfigParseTest, BooleansAcceptOnlyOneTrueOrYes) {
-    for (const char* yes : {"1", "true", "TRUE", "Yes", " yes "}) EXPECT_TRUE(ParseConfigBool(yes)) << yes;
-    for (const char* no : {"0", "on", "", "y", "2", "truee"}) EXPECT_FALSE(ParseConfigBool(no)) << no;
+    for (const char* yes : {"1", "true", "TRUE", "Yes", " yes "})
+        EXPECT_TRUE(ParseConfigBool(yes)) << yes;
+    for (const char* no : {"0", "on", "", "y", "2", "truee"})
+        EXPECT_FALSE(ParseConfigBool(no)) << no;
 }
 
 TEST(ConfigParseTest, NormalisesOnlyPlainHttpOfRemoteServers) {
@@ -106,7 +108,8 @@ TEST(ConfigParseTest, AgentLayoutWritesOptionalLinesOnlyWhenSet) {
     cfg.FirmID = "F";
     cfg.IdSklad = 4;
     cfg.LabelText = "L";
-    EXPECT_NE(ConfigToText(cfg).find("poll_seconds=300\r\nfirm_id=F\r\nid_sklad=4\r\nlabel=L\r\n"), std::string::npos);
+    EXPECT_NE(ConfigToText(cfg).find("poll_seconds=300\r\nfirm_id=F\r\nid_sklad=4\r\nlabel=L\r\n"),
+              std::string::npos);
     EXPECT_EQ(ParseConfigText(ConfigToText(cfg)), cfg);
 }
 
@@ -160,7 +163,7 @@ TEST_F(ConfigTest, AutostartEntryFollowsTheFlag) {
     cfg.AutoStart = false;
     ApplyAutostart(cfg);
     EXPECT_FALSE(platform::AutostartEntryCommand());
-    ApplyAutostart(cfg) ;  // removing an absent entry is not an error
+    ApplyAutostart(cfg);  // removing an absent entry is not an error
 }
 
 TEST_F(ConfigTest, CompleteLegacySectionIsRewrittenOnce) {

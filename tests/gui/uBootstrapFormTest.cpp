@@ -125,8 +125,7 @@ TEST_F(BootstrapFormTest, InstallAllRunsInOrderAndChecksAgain) {
     ASSERT_EQ(FPrompts.Questions.size(), 1);
     EXPECT_TRUE(FPrompts.Questions[0].contains("\n\n1. Beta\n2. Alpha\n"));
     EXPECT_TRUE(FPrompts.Questions[0].endsWith("Mode: interactive install - confirm each dialog."));
-    ASSERT_TRUE(
-        WaitFor([&] { return Idle() && Cell(0, 1).isEmpty() && Cell(1, 1).isEmpty(); }));
+    ASSERT_TRUE(WaitFor([&] { return Idle() && Cell(0, 1).isEmpty() && Cell(1, 1).isEmpty(); }));
     EXPECT_EQ(InstalledOrder(), "beta\nalpha\n");
     EXPECT_FALSE(Enabled("btnInstallAll"));
 }

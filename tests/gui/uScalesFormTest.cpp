@@ -57,9 +57,7 @@ protected:
     static QString Cell(TfrmScales& dialog, int row, int column) {
         return Control<QTreeWidget>(dialog, "lvScales").topLevelItem(row)->text(column);
     }
-    static QString SearchText(TfrmScales& dialog) {
-        return Control<QLabel>(dialog, "lblSearch").text();
-    }
+    static QString SearchText(TfrmScales& dialog) { return Control<QLabel>(dialog, "lblSearch").text(); }
     static bool SearchEnded(TfrmScales& dialog) {
         return Control<QPushButton>(dialog, "btnFind").isEnabled();
     }
@@ -96,8 +94,7 @@ TEST_F(ScalesFormTest, StopAndClosingEndTheSearchKeepingWhatItFound) {
     StartScales();
     auto dialog = Dialog({}, Search(INT_MAX / 2));
     Control<QPushButton>(*dialog, "btnFind").click();
-    ASSERT_TRUE(
-        WaitFor([&] { return SearchText(*dialog) == "Поиск: listen  (найдено: 2)"; }))
+    ASSERT_TRUE(WaitFor([&] { return SearchText(*dialog) == "Поиск: listen  (найдено: 2)"; }))
         << SearchText(*dialog).toStdString();
 
     // Closing is refused while the search runs, and stops it.
@@ -135,8 +132,7 @@ TEST_F(ScalesFormTest, LoadNowUsesTheSettingsOnScreen) {
                         "PLU;NAME;PRICE;CODE;CONTENT;TYPE\r\n101;Сыр;99,90;C1;;0\r\n");
     Control<QPushButton>(*dialog, "btnLoadNow").click();
     ASSERT_EQ(FPrompts.Messages.size(), 2);
-    EXPECT_EQ(FPrompts.MessageKinds[1], TMessageKind::mkInformation)
-        << FPrompts.Messages[1].toStdString();
+    EXPECT_EQ(FPrompts.MessageKinds[1], TMessageKind::mkInformation) << FPrompts.Messages[1].toStdString();
     EXPECT_FALSE(FFirst->Plu().empty());
     EXPECT_FALSE(std::filesystem::exists(FDir.File("massa_k_1.csv")));
 }

@@ -87,16 +87,16 @@ TEST_F(TScalesConfigFile, SaveKeepsOtherLinesInPlaceAndPutsScaleLinesLast) {
     cfg.Brands[sbCas].Scales.push_back(TScaleEndpoint::FromLine("10.0.0.6:5002:42:off"));
     SaveScalesConfig(cfg);
 
-    const auto expected = Concat({{"# Velmora EGAIS agent settings", "server_url=https://example.invalid/api",
-                                   "[scales]", "agent_id=A-1", "; note", "other_key=kept", "", "autostart=1",
-                                   "mac_addr=AABBCCDDEEFF", "massa_enabled=1", "massa_dir=D:\\old",
-                                   "massa_file=massa_k*.csv", "massa_poll_seconds=3",
-                                   "massa_search_subnets=127.0.0.40/29", "massa_count=0"},
-                                  DefaultBrandLines("shtrih", "shtrih*.txt"),
-                                  {"cas_enabled=0", "cas_dir=c:\\kassa\\vesi", "cas_file=cas*.csv",
-                                   "cas_poll_seconds=3", "cas_count=1", "cas_0=10.0.0.6:5002:42:off"},
-                                  {"digi_enabled=0", "digi_dir=c:\\kassa\\vesi", "digi_file=digi*.csv",
-                                   "digi_poll_seconds=3", "digi_count=1", "digi_0=10.0.0.5:5001"}});
+    const auto expected =
+        Concat({{"# Velmora EGAIS agent settings", "server_url=https://example.invalid/api", "[scales]",
+                 "agent_id=A-1", "; note", "other_key=kept", "", "autostart=1", "mac_addr=AABBCCDDEEFF",
+                 "massa_enabled=1", "massa_dir=D:\\old", "massa_file=massa_k*.csv", "massa_poll_seconds=3",
+                 "massa_search_subnets=127.0.0.40/29", "massa_count=0"},
+                DefaultBrandLines("shtrih", "shtrih*.txt"),
+                {"cas_enabled=0", "cas_dir=c:\\kassa\\vesi", "cas_file=cas*.csv", "cas_poll_seconds=3",
+                 "cas_count=1", "cas_0=10.0.0.6:5002:42:off"},
+                {"digi_enabled=0", "digi_dir=c:\\kassa\\vesi", "digi_file=digi*.csv", "digi_poll_seconds=3",
+                 "digi_count=1", "digi_0=10.0.0.5:5001"}});
     EXPECT_EQ(ReadIni(), std::string(Bom) + CrLf(expected));
     EXPECT_EQ(LoadConfig(), agentBefore);
 

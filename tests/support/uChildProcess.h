@@ -11,7 +11,8 @@ namespace egaiss::test {
 class TChildProcess {
 public:
     // Starts `program` with `args`; stdout and stderr go to `outputPath`.
-    TChildProcess(const std::string& program, const std::vector<std::string>& args, const std::string& outputPath);
+    TChildProcess(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& outputPath);
     ~TChildProcess();  // kills the child if it still runs
     TChildProcess(const TChildProcess&) = delete;
     TChildProcess& operator=(const TChildProcess&) = delete;

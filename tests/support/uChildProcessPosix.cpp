@@ -17,7 +17,8 @@ TChildProcess::TChildProcess(const std::string& program, const std::vector<std::
     : FOutputPath(outputPath) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    for (const auto& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     FPid = ::fork();
     if (FPid < 0) throw std::runtime_error("fork failed");
@@ -56,7 +57,9 @@ std::optional<int> TChildProcess::Wait(std::chrono::milliseconds timeout) {
     return FExitCode;
 }
 
-std::string TChildProcess::Output() const { return ReadFileText(FOutputPath); }
+std::string TChildProcess::Output() const {
+    return ReadFileText(FOutputPath);
+}
 
 TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                       std::chrono::milliseconds timeout) {

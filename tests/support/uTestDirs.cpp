@@ -14,8 +14,8 @@ TTempDir::TTempDir() {
     static std::atomic<unsigned> counter{0};
     const auto base = std::filesystem::temp_directory_path();
     for (;;) {
-        const auto candidate = base / ("egaiss-test-" + std::to_string(platform::ProcessId()) + "-" +
-                                       std::to_string(counter++));
+        const auto candidate =
+            base / ("egaiss-test-" + std::to_string(platform::ProcessId()) + "-" + std::to_string(counter++));
         if (std::filesystem::create_directory(candidate)) {
             FPath = PathUtf8(candidate);
             return;
@@ -28,7 +28,9 @@ TTempDir::~TTempDir() {
     std::filesystem::remove_all(Utf8Path(FPath), ignored);
 }
 
-std::string TTempDir::File(const std::string& name) const { return JoinPath(FPath, name); }
+std::string TTempDir::File(const std::string& name) const {
+    return JoinPath(FPath, name);
+}
 
 std::string ReadFileText(const std::string& path) {
     std::ifstream file(Utf8Path(path), std::ios::binary);
