@@ -183,10 +183,12 @@ TEST_F(VelmoraApiTest, PollSyncCommandNeedsTheLiteralTrue) {
 TEST_F(VelmoraApiTest, FetchOutboxSkipsUnusableElementsAndRefusesUnreadableAnswers) {
     TVelmoraApi api(FCfg);
     std::vector<TOutboxDoc> docs;
-    Answer(R"({"documents":[{"doc_id":42,"doc_type":"WayBill_v4","xml":"<a/>"},7,{"doc_id":"x-1"},)"
-           R"({"doc_id":"y","doc_type":"T"}]})");
+    Answer(
+        R"({"documents":[{"doc_id":42,"doc_type":"WayBill_v4","xml":"<a>\ud83d\ude00</a>"},7,{"doc_id":"x-1"},)"
+        R"({"doc_id":"y","doc_type":"T"}]})");
     EXPECT_TRUE(api.FetchOutbox(docs));
-    EXPECT_THAT(docs, ElementsAre(TOutboxDoc{"42", "WayBill_v4", "<a/>"}, TOutboxDoc{"y", "T", ""}));
+    EXPECT_THAT(docs, ElementsAre(TOutboxDoc{"42", "WayBill_v4", "<a>\xF0\x9F\x98\x80</a>"},
+                                  TOutboxDoc{"y", "T", ""}));
     EXPECT_THAT(test::ReadFileText(LogFilePath()),
                 HasSubstr("[ERR] Server outbox: document #3 skipped, it has no doc_id or doc_type\r\n"));
 
@@ -196,6 +198,7 @@ TEST_F(VelmoraApiTest, FetchOutboxSkipsUnusableElementsAndRefusesUnreadableAnswe
         EXPECT_TRUE(docs.empty()) << empty;
     }
     for (const char* unreadable : {R"({"documents":[{"doc_id":"1","doc_type":"T","xml":"\ud800"}]})",
+                                   R"({"documents":[{"doc_id":"1","doc_type":"T","xml":"\udc00"}]})",
                                    R"([{"doc_id":1}])", R"({"documents":{}})", "null", "<html>"}) {
         Answer(unreadable);
         try {
