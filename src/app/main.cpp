@@ -5,12 +5,14 @@
 #include "app/uCommandLine.h"
 #include "app/uHeadless.h"
 #include "core/uEgaissLog.h"
+#include "platform/uHttpClient.h"
 #ifdef EGAISS_WITH_TRAY
 #include "app/uTrayAgent.h"
 #endif
 
 int main(int argc, char** argv) {
     using namespace egaiss;
+    platform::InitialiseHttpLibrary();
     const TCommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     for (const std::string& arg : commandLine.IgnoredArgs)
         LogInfo("Ignored argument: " + arg);

@@ -47,6 +47,11 @@ struct THttpResponse {
 // Largest body held in memory; a larger one fails the request.
 inline constexpr std::uint64_t MaxHttpBodyBytes = 256ull * 1024 * 1024;
 
+// Sets the HTTP library up for the whole process. main() calls it before it starts any thread: the
+// library's set-up belongs on the main thread (on a worker, part of it is never freed). A client made
+// without it sets the library up itself.
+void InitialiseHttpLibrary();
+
 class THttpClient {
 public:
     THttpClient();

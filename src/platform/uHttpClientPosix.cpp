@@ -21,12 +21,16 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
+// Function-local static: initialised exactly once even when clients start on several threads.
+CURLcode CurlInitResult() {
+    static const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);
+    return result;
+}
+
 void EnsureCurlInitialised() {
-    // Function-local static: initialised exactly once even when clients start on several threads.
-    static const CURLcode initResult = curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (initResult != CURLE_OK) {
+    if (CurlInitResult() != CURLE_OK) {
         throw ETransportError(std::string("libcurl initialisation failed: ") +
-                              curl_easy_strerror(initResult));
+                              curl_easy_strerror(CurlInitResult()));
     }
 }
 
@@ -403,3 +407,12 @@ std::unique_ptr<THttpTransport> NewHttpTransport() {
 }
 
 }  // namespace egaiss::platform::httpdetail
+
+namespace egaiss::platform {
+
+// A failure is kept and raised by every client that is made.
+void InitialiseHttpLibrary() {
+    httpdetail::CurlInitResult();
+}
+
+}  // namespace egaiss::platform

@@ -386,3 +386,10 @@ std::unique_ptr<THttpTransport> NewHttpTransport() {
 }
 
 }  // namespace egaiss::platform::httpdetail
+
+namespace egaiss::platform {
+
+// WinHTTP needs no process-wide set-up.
+void InitialiseHttpLibrary() {}
+
+}  // namespace egaiss::platform

@@ -81,8 +81,8 @@ protected:
     void StopAgent(TChildProcess& agent) {
         agent.Signal(SIGTERM);
         const auto code = agent.Wait(std::chrono::seconds(15));
-        ASSERT_TRUE(code.has_value());
-        EXPECT_EQ(*code, 0);
+        ASSERT_TRUE(code.has_value()) << agent.Output();
+        EXPECT_EQ(*code, 0) << agent.Output();
     }
     std::string Log() const { return test::ReadFileText(FDir.File("agent.log")); }
 
