@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <thread>
 
 #include "agent/uJobTracker.h"
 #include "core/uEgaissLog.h"
@@ -13,10 +12,6 @@
 namespace egaiss {
 
 namespace {
-
-void StartDetachedThread(std::function<void()> body) {
-    std::thread(std::move(body)).detach();
-}
 
 // An exception must not leave a step of start-up or an event of the loop: it is logged and the
 // agent goes on.
@@ -61,7 +56,8 @@ TAgent::TAgent(TAgentServices services, TAgentWindow* window, TAgentOptions opti
       FWindow(window),
       FOptions(std::move(options)),
       FJobs(std::make_shared<TJobTracker>(this)) {
-    if (!FOptions.StartThread) FOptions.StartThread = StartDetachedThread;
+    if (!FOptions.StartThread)
+        FOptions.StartThread = [this](std::function<void()> body) { FWorkers.Start(std::move(body)); };
     FTimerSync.setInterval(1000);
     FTimerCommand.setInterval(PingSeconds * FOptions.MillisPerSecond);
     FTimerPing.setInterval(PingSeconds * FOptions.MillisPerSecond);

@@ -12,6 +12,7 @@
 
 #include "agent/uAgentServices.h"
 #include "agent/uAgentStatus.h"
+#include "agent/uWorkerThreads.h"
 #include "core/uEgaissConfig.h"
 
 namespace egaiss {
@@ -114,6 +115,7 @@ private:
     TAgentWindow* FWindow;
     TAgentOptions FOptions;
     std::shared_ptr<TJobTracker> FJobs;
+    TWorkerThreads FWorkers;
 
     TEgaissConfig FCfg;
     TScalesConfig FScalesCfg;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <exception>
-#include <thread>
 
 #include "agent/uJobTracker.h"
 #include "core/uEgaissRu.h"
@@ -112,7 +111,7 @@ void TScalesEditor::Find() {
     FView.ShowSearching(true, "Поиск Масса-К в сети...");
 
     FJobs->JobStarted();
-    std::thread([this, jobs = FJobs, cancel = FDiscoverCancel, params = FSearch] {
+    FWorkers.Start([this, jobs = FJobs, cancel = FDiscoverCancel, params = FSearch] {
         // The callbacks run on this thread; what they show runs on the dialog's, in order.
         const auto progress = [this, jobs, cancel](const std::string& text, int found) {
             jobs->Post([this, cancel, text, found] {
@@ -134,7 +133,7 @@ void TScalesEditor::Find() {
         jobs->JobFinished([this, devices, cancelled = cancel->load(), error] {
             SearchFinished(devices, cancelled, error);
         });
-    }).detach();
+    });
 }
 
 void TScalesEditor::SearchFinished(const std::vector<TMassaDevice>& devices, bool cancelled,

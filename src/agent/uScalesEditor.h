@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/uWorkerThreads.h"
 #include "scales/uMassaKDiscovery.h"
 #include "scales/uMassaKProto.h"
 #include "scales/uScalesConfig.h"
@@ -95,6 +96,7 @@ private:
     // One flag per search, shared with its worker, so that an old worker never reads a new flag.
     std::shared_ptr<std::atomic<bool>> FDiscoverCancel;
     std::shared_ptr<TJobTracker> FJobs;
+    TWorkerThreads FWorkers;
 };
 
 }  // namespace egaiss

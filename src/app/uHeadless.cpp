@@ -28,7 +28,7 @@ int RunHeadlessAgent(int argc, char** argv, bool noUpdate) {
         std::cerr << "Agent already running\n";
         return ExitAlreadyRunning;
     }
-    platform::InstallShutdownHandler([&app] {
+    const platform::TShutdownHandler shutdown([&app] {
         QMetaObject::invokeMethod(
             &app,
             [] {

@@ -8,7 +8,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <thread>
 
 #include "agent/uJobTracker.h"
 #include "core/uEgaissLog.h"
@@ -122,7 +121,7 @@ template <typename TAnswer, typename TAsk, typename TShow>
 void TfrmQueue::AskServer(TAsk ask, TShow show) {
     SetBusy(true);
     FJobs->JobStarted();
-    std::thread([this, jobs = FJobs, cfg = FCfg, ask = std::move(ask), show = std::move(show)]() mutable {
+    FWorkers.Start([this, jobs = FJobs, cfg = FCfg, ask = std::move(ask), show = std::move(show)]() mutable {
         TServerReply<TAnswer> reply;
         try {
             TVelmoraApi api(cfg);
@@ -134,7 +133,7 @@ void TfrmQueue::AskServer(TAsk ask, TShow show) {
             SetBusy(false);
             show(reply);
         });
-    }).detach();
+    });
 }
 
 void TfrmQueue::SetBusy(bool busy) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/uWorkerThreads.h"
 #include "clients/uVelmoraApi.h"
 #include "core/uEgaissConfig.h"
 
@@ -61,6 +62,7 @@ private:
 
     TEgaissConfig FCfg;
     std::shared_ptr<TJobTracker> FJobs;
+    TWorkerThreads FWorkers;
     QLabel* lblSummary;
     QTreeWidget* lvQueue;
     QPushButton* btnRefresh;

@@ -1,27 +1,46 @@
 #include <windows.h>
 
-#include <atomic>
+#include <mutex>
+#include <utility>
 
 #include "platform/uShutdownSignal.h"
 
 namespace egaiss::platform {
+
+struct TShutdownHandler::TImpl {
+    std::function<void()> OnShutdown;
+    bool Called = false;
+};
+
 namespace {
 
-std::function<void()>* ShutdownCallback = nullptr;
-std::atomic<bool> ShutdownCalled{false};
+std::mutex HandlerMutex;  // held while the callback runs, so that the destructor waits for it
+TShutdownHandler::TImpl* Current = nullptr;
 
 // Windows runs console control handlers on a thread of their own, so the callback may work here.
 BOOL WINAPI OnConsoleControl(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
-    if (ShutdownCallback != nullptr && !ShutdownCalled.exchange(true)) (*ShutdownCallback)();
+    const std::lock_guard lock(HandlerMutex);
+    if (Current == nullptr) return FALSE;
+    if (!std::exchange(Current->Called, true)) Current->OnShutdown();
     return TRUE;
 }
 
 }  // namespace
 
-void InstallShutdownHandler(std::function<void()> onShutdown) {
-    ShutdownCallback = new std::function<void()>(std::move(onShutdown));  // lives until the process ends
+TShutdownHandler::TShutdownHandler(std::function<void()> onShutdown)
+    : FImpl(std::make_unique<TImpl>(TImpl{std::move(onShutdown)})) {
+    {
+        const std::lock_guard lock(HandlerMutex);
+        Current = FImpl.get();
+    }
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+TShutdownHandler::~TShutdownHandler() {
+    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    const std::lock_guard lock(HandlerMutex);
+    Current = nullptr;
 }
 
 }  // namespace egaiss::platform
