@@ -34,7 +34,9 @@ TEST(ShutdownHandlerTest, RunsOnceOnTheFirstSignalAndGivesTheDefaultBackWhenDest
 
 TEST(ShutdownHandlerTest, NeverRunsWithoutASignal) {
     std::atomic<int> calls{0};
-    { const TShutdownHandler handler([&calls] { ++calls; }); }
+    {
+        const TShutdownHandler handler([&calls] { ++calls; });
+    }
     EXPECT_EQ(calls, 0);
 }
 
