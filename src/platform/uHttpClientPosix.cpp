@@ -28,10 +28,9 @@ CURLcode CurlInitResult() {
 }
 
 void EnsureCurlInitialised() {
-    if (CurlInitResult() != CURLE_OK) {
-        throw ETransportError(std::string("libcurl initialisation failed: ") +
-                              curl_easy_strerror(CurlInitResult()));
-    }
+    const CURLcode result = CurlInitResult();
+    if (result != CURLE_OK)
+        throw ETransportError(std::string("libcurl initialisation failed: ") + curl_easy_strerror(result));
 }
 
 struct TCurlEasyFree {

@@ -22,18 +22,11 @@ void OnSignal(int) {
     errno = savedErrno;
 }
 
-void WriteWakeByte(int fd) {
-    const char byte = 0;
-    while (::write(fd, &byte, 1) < 0 && errno == EINTR) {
-    }
-}
-
 }  // namespace
 
 struct TShutdownHandler::TImpl {
     TUniqueFd ReadFd;
-    TUniqueFd WriteFd;
-    std::atomic<bool> Closing{false};
+    TUniqueFd WriteFd;  // closed by the destructor: the helper then reads the end of the pipe
     std::thread Waiter;
     struct sigaction PreviousInt {};
     struct sigaction PreviousTerm {};
@@ -46,9 +39,11 @@ TShutdownHandler::TShutdownHandler(std::function<void()> onShutdown) : FImpl(std
     FImpl->WriteFd.Reset(fds[1]);
     FImpl->Waiter = std::thread([impl = FImpl.get(), onShutdown = std::move(onShutdown)] {
         char byte = 0;
-        while (::read(impl->ReadFd.Get(), &byte, 1) < 0 && errno == EINTR) {
-        }
-        if (!impl->Closing.load()) onShutdown();
+        ssize_t count = 0;
+        do {
+            count = ::read(impl->ReadFd.Get(), &byte, 1);
+        } while (count < 0 && errno == EINTR);
+        if (count == 1) onShutdown();
     });
     WakeWriteFd.store(fds[1]);
 
@@ -65,8 +60,7 @@ TShutdownHandler::~TShutdownHandler() {
     ::sigaction(SIGINT, &FImpl->PreviousInt, nullptr);
     ::sigaction(SIGTERM, &FImpl->PreviousTerm, nullptr);
     WakeWriteFd.store(-1);
-    FImpl->Closing.store(true);
-    WriteWakeByte(FImpl->WriteFd.Get());
+    FImpl->WriteFd.Reset();
     FImpl->Waiter.join();
 }
 
