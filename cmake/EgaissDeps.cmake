@@ -40,9 +40,8 @@ find_package(ZLIB REQUIRED)
 pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
 pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
 
-find_package(Qt6 REQUIRED COMPONENTS Core)
 if(EGAISS_BUILD_GUI)
-  find_package(Qt6 REQUIRED COMPONENTS Widgets Network)
+  find_package(Qt6 REQUIRED COMPONENTS Core Widgets Network)
 endif()
 
 # cpp-httplib serves the simulators and the fake peers of the tests.

@@ -51,24 +51,30 @@ void TAgent::StartJob(TWork work) {
     });
 }
 
-TAgent::TAgent(TAgentServices services, TAgentWindow* window, TAgentOptions options)
-    : FServices(services),
+TAgent::TAgent(TMainLoop& loop, TAgentServices services, TAgentWindow* window, TAgentOptions options)
+    : FLoop(loop),
+      FServices(services),
       FWindow(window),
       FOptions(std::move(options)),
-      FJobs(std::make_shared<TJobTracker>(this)) {
+      FJobs(std::make_shared<TJobTracker>(loop)),
+      // The sync timer's first interval is a real second, whatever the tests' second is.
+      FTimerSync(MakeTimer(&TAgent::DoSyncAsync, 0)),
+      FTimerCommand(MakeTimer(&TAgent::PollCommand, PingSeconds)),
+      FTimerPing(MakeTimer(&TAgent::DoDiagnosisPingAsync, PingSeconds)),
+      FTimerScales(MakeTimer(&TAgent::DoScalesPollAsync, DefaultScalePollSeconds)) {
     if (!FOptions.StartThread)
         FOptions.StartThread = [this](std::function<void()> body) { FWorkers.Start(std::move(body)); };
-    FTimerSync.setInterval(1000);
-    FTimerCommand.setInterval(PingSeconds * FOptions.MillisPerSecond);
-    FTimerPing.setInterval(PingSeconds * FOptions.MillisPerSecond);
-    FTimerScales.setInterval(DefaultScalePollSeconds * FOptions.MillisPerSecond);
-    const auto onTick = [this](QTimer& timer, void (TAgent::*handler)()) {
-        connect(&timer, &QTimer::timeout, this, [this, handler] { GuardEvent([&] { (this->*handler)(); }); });
-    };
-    onTick(FTimerSync, &TAgent::DoSyncAsync);
-    onTick(FTimerCommand, &TAgent::PollCommand);
-    onTick(FTimerPing, &TAgent::DoDiagnosisPingAsync);
-    onTick(FTimerScales, &TAgent::DoScalesPollAsync);
+    FTimerSync->SetInterval(std::chrono::seconds(1));
+}
+
+std::unique_ptr<TLoopTimer> TAgent::MakeTimer(void (TAgent::*handler)(), int seconds) {
+    auto timer = FLoop.CreateTimer([this, handler] { GuardEvent([&] { (this->*handler)(); }); });
+    SetIntervalSeconds(*timer, seconds);
+    return timer;
+}
+
+void TAgent::SetIntervalSeconds(TLoopTimer& timer, int seconds) {
+    timer.SetInterval(std::chrono::milliseconds(static_cast<long long>(seconds) * FOptions.MillisPerSecond));
 }
 
 TAgent::~TAgent() {
@@ -113,8 +119,8 @@ void TAgent::Start() {
     try {
         if (FServices.Update.CheckForUpdate(FCfg)) {
             // The process ends now: no timer may start another job.
-            FTimerScales.stop();
-            emit ExitRequested();
+            FTimerScales->Stop();
+            if (FExitRequested) FExitRequested();
             return;
         }
     } catch (const std::exception& error) {
@@ -147,18 +153,18 @@ bool TAgent::EnsureConfig() {
 void TAgent::ApplySyncInterval() {
     if (FCfg.PollSeconds < 60) FCfg.PollSeconds = 300;
     FCfg.PollSeconds = std::min(FCfg.PollSeconds, MaxPollSeconds);
-    FTimerSync.setInterval(FCfg.PollSeconds * FOptions.MillisPerSecond);
-    FTimerCommand.setInterval(FCfg.PollSeconds * FOptions.MillisPerSecond);
+    SetIntervalSeconds(*FTimerSync, FCfg.PollSeconds);
+    SetIntervalSeconds(*FTimerCommand, FCfg.PollSeconds);
 }
 
 void TAgent::EnableSyncTimers(bool enabled) {
     // The command timer starts first: with equal intervals it then ticks before the sync timer,
     // so the server is asked while no sync runs.
-    for (QTimer* timer : {&FTimerCommand, &FTimerSync, &FTimerPing}) {
+    for (TLoopTimer* timer : {FTimerCommand.get(), FTimerSync.get(), FTimerPing.get()}) {
         if (enabled)
-            timer->start();
+            timer->Start();
         else
-            timer->stop();
+            timer->Stop();
     }
 }
 
@@ -221,11 +227,11 @@ void TAgent::LoadScalesSettings() {
 
 void TAgent::ApplyScalesTimer() {
     if (!AnyBrandActive(FScalesCfg)) {
-        FTimerScales.stop();
+        FTimerScales->Stop();
         return;
     }
-    FTimerScales.setInterval(std::max(ScalesPollSeconds(FScalesCfg), 1) * FOptions.MillisPerSecond);
-    FTimerScales.start();
+    SetIntervalSeconds(*FTimerScales, std::max(ScalesPollSeconds(FScalesCfg), 1));
+    FTimerScales->Start();
 }
 
 void TAgent::ScalesSettingsSaved(int brand) {
@@ -307,7 +313,6 @@ void TAgent::FinishCommandPoll(bool syncAsked) {
 }
 
 void TAgent::UpdateTray() {
-    emit StatusChanged();
     if (FWindow != nullptr) FWindow->StatusChanged();
 }
 

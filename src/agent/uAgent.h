@@ -1,8 +1,6 @@
 #pragma once
 // The agent's scheduler: start-up, the sync, command, ping and scales timers, the busy and pause
 // flags, the background jobs and the status. The tray window and headless mode both run on it.
-#include <QObject>
-#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <exception>
@@ -12,10 +10,14 @@
 
 #include "agent/uAgentServices.h"
 #include "agent/uAgentStatus.h"
+#include "agent/uMainLoop.h"
 #include "agent/uWorkerThreads.h"
 #include "core/uEgaissConfig.h"
 
 namespace egaiss {
+
+// Pauses (true) and resumes (false) the agent's sync while a window is open.
+using TSyncPauser = std::function<void(bool paused)>;
 
 // What a window adds to the agent; headless mode runs without one.
 class TAgentWindow {
@@ -42,16 +44,21 @@ struct TAgentOptions {
 
 class TJobTracker;
 
-class TAgent : public QObject {
-    Q_OBJECT
-
+class TAgent {
 public:
     static constexpr int PingSeconds = 300;
 
-    TAgent(TAgentServices services, TAgentWindow* window = nullptr, TAgentOptions options = {});
-    ~TAgent() override;
+    // The agent's timers and job results run on `loop`, which outlives the agent.
+    TAgent(TMainLoop& loop, TAgentServices services, TAgentWindow* window = nullptr,
+           TAgentOptions options = {});
+    ~TAgent();
+    TAgent(const TAgent&) = delete;
+    TAgent& operator=(const TAgent&) = delete;
 
-    // The start-up sequence. Emits ExitRequested when a self-update took over.
+    // Runs when a self-update took over and this process must end.
+    void OnExitRequested(std::function<void()> handler) { FExitRequested = std::move(handler); }
+
+    // The start-up sequence. Ends with the exit request when a self-update took over.
     void Start();
 
     // Opens the settings dialog when the settings are incomplete; true when they are complete now.
@@ -88,16 +95,14 @@ public:
     const TScalesConfig& ScalesConfig() const { return FScalesCfg; }
     bool SyncPaused() const { return *FSyncPaused; }
     bool WasConfigured() const { return FWasConfigured; }
-    const QTimer& SyncTimer() const { return FTimerSync; }
-    const QTimer& CommandTimer() const { return FTimerCommand; }
-    const QTimer& PingTimer() const { return FTimerPing; }
-    const QTimer& ScalesTimer() const { return FTimerScales; }
-
-signals:
-    void ExitRequested();
-    void StatusChanged();
+    const TLoopTimer& SyncTimer() const { return *FTimerSync; }
+    const TLoopTimer& CommandTimer() const { return *FTimerCommand; }
+    const TLoopTimer& PingTimer() const { return *FTimerPing; }
+    const TLoopTimer& ScalesTimer() const { return *FTimerScales; }
 
 private:
+    std::unique_ptr<TLoopTimer> MakeTimer(void (TAgent::*handler)(), int seconds);
+    void SetIntervalSeconds(TLoopTimer& timer, int seconds);
     void ApplySyncInterval();
     void EnableSyncTimers(bool enabled);
     void FinishSync(bool ok, const std::string& msg);
@@ -111,6 +116,7 @@ private:
     template <typename TStep>
     void GuardEvent(TStep step);
 
+    TMainLoop& FLoop;
     TAgentServices FServices;
     TAgentWindow* FWindow;
     TAgentOptions FOptions;
@@ -128,10 +134,11 @@ private:
     // Read by a starting sync thread, which may outlive the agent: shared and atomic.
     std::shared_ptr<std::atomic<bool>> FSyncPaused = std::make_shared<std::atomic<bool>>(false);
 
-    QTimer FTimerSync;
-    QTimer FTimerCommand;
-    QTimer FTimerPing;
-    QTimer FTimerScales;
+    std::function<void()> FExitRequested;
+    std::unique_ptr<TLoopTimer> FTimerSync;
+    std::unique_ptr<TLoopTimer> FTimerCommand;
+    std::unique_ptr<TLoopTimer> FTimerPing;
+    std::unique_ptr<TLoopTimer> FTimerScales;
 };
 
 }  // namespace egaiss

@@ -8,7 +8,7 @@
 namespace egaiss {
 namespace {
 
-constexpr const char* AppTitle = "Velmora EGAIS";
+constexpr const char* AppTitleText = "Velmora EGAIS";
 
 // Cuts a text longer than `limit` characters to `limit - 3` characters + "...".
 std::string CutWithEllipsis(const std::string& text, std::size_t limit) {
@@ -18,10 +18,14 @@ std::string CutWithEllipsis(const std::string& text, std::size_t limit) {
 
 }  // namespace
 
+std::string AppTitle() {
+    return AppTitleText;
+}
+
 std::string TrayTitle(const std::string& label) {
     const std::string trimmed = TrimControl(label);
-    if (!trimmed.empty() && IsAsciiText(trimmed)) return std::string(AppTitle) + " - " + trimmed;
-    return AppTitle;
+    if (!trimmed.empty() && IsAsciiText(trimmed)) return std::string(AppTitleText) + " - " + trimmed;
+    return AppTitleText;
 }
 
 std::string TrayHint(const std::string& title, const TAgentStatus& status) {

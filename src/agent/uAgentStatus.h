@@ -13,6 +13,8 @@ struct TAgentStatus {
     std::optional<std::chrono::system_clock::time_point> LastSyncAt;
 };
 
+// "Velmora EGAIS": the title of the windows and of every message box.
+std::string AppTitle();
 // "Velmora EGAIS - <label>" when the trimmed label is non-empty ASCII, else "Velmora EGAIS".
 std::string TrayTitle(const std::string& label);
 // Title + " - OK" / " - <status>" / " - waiting", ASCII only, at most 120 characters.

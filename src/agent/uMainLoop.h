@@ -30,7 +30,8 @@ public:
     virtual void Post(std::function<void()> step) = 0;
     // A stopped timer with an interval of 0; `tick` runs at each interval while it is active.
     virtual std::unique_ptr<TLoopTimer> CreateTimer(std::function<void()> tick) = 0;
-    // Ends the loop's run once the current step has returned. Call it on the loop's thread.
+    // Ends the loop's run: no step or tick starts after the current one. Call it on the loop's
+    // thread (from another thread, post it).
     virtual void Quit() = 0;
 };
 

@@ -32,14 +32,14 @@ std::string SearchError(const std::exception& error) {
 
 }  // namespace
 
-TScalesEditor::TScalesEditor(TScalesEditorView& view, int brand, const TScalesConfig& cfg,
+TScalesEditor::TScalesEditor(TMainLoop& loop, TScalesEditorView& view, int brand, const TScalesConfig& cfg,
                              TMassaDiscoveryParams search, TMassaTimeouts loadTimeouts)
     : FView(view),
       FBrand(brand),
       FCfg(cfg),
       FSearch(std::move(search)),
       FLoadTimeouts(loadTimeouts),
-      FJobs(std::make_shared<TJobTracker>(this)) {}
+      FJobs(std::make_shared<TJobTracker>(loop)) {}
 
 TScalesEditor::~TScalesEditor() {
     FJobs->Detach();

@@ -3,12 +3,12 @@
 // (its controls turned into settings, scales added, removed and merged from a LAN search), the
 // search's life cycle on a worker thread, "load now" and saving. The dialog draws what this class
 // tells its view; tests drive it without a display.
-#include <QObject>
 #include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "agent/uMainLoop.h"
 #include "agent/uWorkerThreads.h"
 #include "scales/uMassaKDiscovery.h"
 #include "scales/uMassaKProto.h"
@@ -45,13 +45,14 @@ struct TScalesNotice {
     std::string Text;
 };
 
-class TScalesEditor : public QObject {
+class TScalesEditor {
 public:
-    // `search` says where the LAN search looks; the dialog passes this computer's subnets.
-    TScalesEditor(TScalesEditorView& view, int brand, const TScalesConfig& cfg, TMassaDiscoveryParams search,
-                  TMassaTimeouts loadTimeouts = {});
+    // `search` says where the LAN search looks; the dialog passes this computer's subnets. The
+    // search's results run on `loop`.
+    TScalesEditor(TMainLoop& loop, TScalesEditorView& view, int brand, const TScalesConfig& cfg,
+                  TMassaDiscoveryParams search, TMassaTimeouts loadTimeouts = {});
     // A search still running is stopped; what it posts afterwards is dropped.
-    ~TScalesEditor() override;
+    ~TScalesEditor();
     TScalesEditor(const TScalesEditor&) = delete;
     TScalesEditor& operator=(const TScalesEditor&) = delete;
 

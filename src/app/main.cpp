@@ -18,13 +18,13 @@ int main(int argc, char** argv) {
         LogInfo("Ignored argument: " + arg);
     switch (commandLine.Mode) {
         case TRunMode::rmHeadless:
-            return RunHeadlessAgent(argc, argv, commandLine.NoUpdate);
+            return RunHeadlessAgent(commandLine.NoUpdate);
         case TRunMode::rmTray:
 #ifdef EGAISS_WITH_TRAY
             if (DisplayAvailable()) return RunTrayAgent(argc, argv, commandLine.NoUpdate);
             std::cerr << "No display (DISPLAY and WAYLAND_DISPLAY are not set): running headless\n";
 #endif
-            return RunHeadlessAgent(argc, argv, commandLine.NoUpdate);
+            return RunHeadlessAgent(commandLine.NoUpdate);
         default:
             return RunSupportCommand(commandLine, std::cout, std::cerr);
     }

@@ -1,12 +1,10 @@
 #include "app/uHeadless.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QTimer>
 #include <cstdlib>
 #include <iostream>
 
 #include "agent/uAgent.h"
+#include "agent/uPortableLoop.h"
 #include "app/uCommandLine.h"
 #include "app/uSupportCommands.h"
 #include "core/uEgaissLog.h"
@@ -20,29 +18,28 @@ constexpr auto JobGracePeriod = std::chrono::seconds(10);
 
 }  // namespace
 
-int RunHeadlessAgent(int argc, char** argv, bool noUpdate) {
-    QCoreApplication app(argc, argv);
+int RunHeadlessAgent(bool noUpdate) {
     if (!LoadConfigOrReport(std::cerr)) return ExitUsage;
     const auto lock = LockDataFolder();
     if (!lock) {
         std::cerr << "Agent already running\n";
         return ExitAlreadyRunning;
     }
-    const platform::TShutdownHandler shutdown([&app] {
-        QMetaObject::invokeMethod(
-            &app,
-            [] {
-                LogInfo("Agent stopping (signal)");
-                QCoreApplication::quit();
-            },
-            Qt::QueuedConnection);
+    TPortableLoop loop;
+    loop.SetExceptionHandler(
+        [](const std::exception& error) { LogException("Application.OnException", error); });
+    const platform::TShutdownHandler shutdown([&loop] {
+        loop.Post([&loop] {
+            LogInfo("Agent stopping (signal)");
+            loop.Quit();
+        });
     });
 
     TRealAgentServices services(!noUpdate);
-    TAgent agent(services.All());
-    QObject::connect(&agent, &TAgent::ExitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    QTimer::singleShot(0, &agent, &TAgent::Start);
-    app.exec();
+    TAgent agent(loop, services.All());
+    agent.OnExitRequested([&loop] { loop.Quit(); });
+    loop.Post([&agent] { agent.Start(); });
+    loop.Run();
     return EndAgentProcess(agent, JobGracePeriod);
 }
 

@@ -6,7 +6,7 @@ namespace egaiss {
 class TAgent;
 
 // Runs the agent without any window until SIGINT/SIGTERM; returns the exit code.
-int RunHeadlessAgent(int argc, char** argv, bool noUpdate);
+int RunHeadlessAgent(bool noUpdate);
 
 // After the event loop ended: gives running jobs `grace` to finish, else ends the process at once,
 // because their threads still use what the agent's owner would free. Returns the exit code.

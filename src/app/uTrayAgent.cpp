@@ -22,11 +22,6 @@ bool Set(const char* name) {
     return value && !value->empty();
 }
 
-int AlreadyRunning() {
-    std::cerr << "Agent already running\n";
-    return ExitAlreadyRunning;
-}
-
 }  // namespace
 
 bool DisplayAvailable() {
@@ -39,25 +34,20 @@ bool DisplayAvailable() {
 
 int RunTrayAgent(int argc, char** argv, bool noUpdate) {
     TAgentApplication app(argc, argv);
-    const QString channel = InstanceChannelName(AgentDataDir());
-    if (AskRunningAgentToShow(channel)) {
-        LogInfo("Agent already running");
-        return AlreadyRunning();
-    }
-    const auto lock = LockDataFolder();
+    const QString channelName = InstanceChannelName(AgentDataDir());
+    TLocalSocketChannel channel(channelName);
+    const auto lock = ClaimDataFolder(channel, LockDataFolder);
     if (!lock) {
-        // An agent that was still starting may listen by now.
-        AskRunningAgentToShow(channel);
-        return AlreadyRunning();
+        std::cerr << "Agent already running\n";
+        return ExitAlreadyRunning;
     }
 
     TRealAgentServices services(!noUpdate);
     TfrmMain frmMain(services.All());
-    TInstanceChannel listener;
-    if (!listener.Listen(channel, [&frmMain] { frmMain.ShowMainWindow(); }))
-        LogError("Agent window channel: cannot listen on " + channel.toStdString());
-    QObject::connect(&frmMain, &TfrmMain::ExitRequested, &app, [&listener] {
-        listener.Close();
+    if (!channel.Listen([&frmMain] { frmMain.ShowMainWindow(); }))
+        LogError("Agent window channel: cannot listen on " + channelName.toStdString());
+    QObject::connect(&frmMain, &TfrmMain::ExitRequested, &app, [&channel] {
+        channel.Close();
         QCoreApplication::quit();
     });
     QTimer::singleShot(0, &frmMain, &TfrmMain::FormCreate);

@@ -14,6 +14,7 @@
 
 #include "agent/uJobTracker.h"
 #include "gui/uFormCommon.h"
+#include "gui/uQtMainLoop.h"
 #include "gui/uReportList.h"
 #include "gui/uUiPrompts.h"
 
@@ -59,7 +60,10 @@ TSyncPauser SyncPauserOf(QWidget* window) {
 }
 
 TfrmBootstrap::TfrmBootstrap(const TEgaissConfig& cfg, TInstallOptions options, QWidget* parent)
-    : QDialog(parent), FCfg(cfg), FRunCheck(options.RunCheck), FJobs(std::make_shared<TJobTracker>(this)) {
+    : QDialog(parent),
+      FCfg(cfg),
+      FRunCheck(options.RunCheck),
+      FJobs(std::make_shared<TJobTracker>(QtMainLoop())) {
     FInstaller = std::make_unique<TBootstrapInstaller>(
         static_cast<TBootstrapWindow&>(*this), FCfg,
         [jobs = FJobs](std::function<void()> step) { jobs->Post(std::move(step)); }, std::move(options));
@@ -223,7 +227,7 @@ void TfrmBootstrap::RunChecks(bool force) {
             LogBootstrap("Manifest loaded from cache: " + FManifest.SourceURL());
         } else {
             LogBootstrapError("Manifest load failed");
-            UiPrompts().Message(this, TMessageKind::mkError, AppTitle(),
+            UiPrompts().Message(this, TMessageKind::mkError, WindowTitle(),
                                 "Failed to load egaiss-bootstrap.json");
             EndProgress();
             return;
@@ -244,7 +248,7 @@ void TfrmBootstrap::RunChecks(bool force) {
         }
     } catch (const std::exception& error) {
         LogBootstrapError("Checks failed: " + std::string(error.what()));
-        UiPrompts().Message(this, TMessageKind::mkError, AppTitle(), Ui(error.what()));
+        UiPrompts().Message(this, TMessageKind::mkError, WindowTitle(), Ui(error.what()));
     }
     EndProgress();
 }
@@ -341,7 +345,7 @@ void TfrmBootstrap::btnInstallClick() {
     if (component == nullptr) return;
     const std::string title = TitleOrEmpty(*component);
     if (!UiPrompts().Confirm(
-            this, AppTitle(),
+            this, WindowTitle(),
             Ui("Download and install \"" + title + "\"?\r\nAdministrator rights may be required.")))
         return;
     LogBootstrap("User confirmed install: " + title);
@@ -352,7 +356,7 @@ void TfrmBootstrap::btnInstallClick() {
         if (FSelectedIndex >= 0) {
             const int index = FRows[static_cast<std::size_t>(FSelectedIndex)].Index;
             if (silent) {
-                UiPrompts().Message(this, TMessageKind::mkInformation, AppTitle(),
+                UiPrompts().Message(this, TMessageKind::mkInformation, WindowTitle(),
                                     "Installer started. After it finishes click \"Recheck\".");
             } else {
                 RecheckRow(index);
@@ -360,20 +364,20 @@ void TfrmBootstrap::btnInstallClick() {
         }
     } catch (const std::exception& error) {
         LogBootstrapError("Install failed: " + title + " - " + error.what());
-        UiPrompts().Message(this, TMessageKind::mkError, AppTitle(), Ui(error.what()));
+        UiPrompts().Message(this, TMessageKind::mkError, WindowTitle(), Ui(error.what()));
     }
     SetBusyCursor(false);
 }
 
 void TfrmBootstrap::btnInstallAllClick() {
     if (FInstaller->InstallAllBusy()) {
-        UiPrompts().Message(this, TMessageKind::mkInformation, AppTitle(),
+        UiPrompts().Message(this, TMessageKind::mkInformation, WindowTitle(),
                             "Install already running. Please wait.");
         return;
     }
     const std::vector<int> indices = CollectInstallIndices(FRows, Components());
     if (indices.empty()) {
-        UiPrompts().Message(this, TMessageKind::mkInformation, AppTitle(), "Nothing to install.");
+        UiPrompts().Message(this, TMessageKind::mkInformation, WindowTitle(), "Nothing to install.");
         return;
     }
     std::string list;
@@ -384,7 +388,7 @@ void TfrmBootstrap::btnInstallAllClick() {
     const std::string question =
         "Download and install all items?\r\n\r\n" + list +
         "\r\n\r\nAdministrator rights may be required. Follow installer prompts.\r\n\r\n" + mode;
-    if (!UiPrompts().Confirm(this, AppTitle(), Ui(question))) return;
+    if (!UiPrompts().Confirm(this, WindowTitle(), Ui(question))) return;
     FInstaller->InstallAllAsync(indices);
     SetBusyCursor(true);
 }
@@ -410,7 +414,7 @@ void TfrmBootstrap::InstallAllFinished(const std::string& errMsg) {
 void TfrmBootstrap::btnCloseClick() {
     if (FInstaller->InstallAllBusy()) {
         if (!UiPrompts().Confirm(
-                this, AppTitle(),
+                this, WindowTitle(),
                 Ui("Install is running. Cancel?\r\nCurrent installer window will stay open.")))
             return;
         FInstaller->CancelInstall();

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "agent/uAgent.h"
 #include "core/uEgaissConfig.h"
 #include "prepare/uBootstrapInstall.h"
 #include "prepare/uBootstrapWindow.h"
@@ -21,9 +22,6 @@ class QTreeWidgetItem;
 namespace egaiss {
 
 class TJobTracker;
-
-// Pauses (true) and resumes (false) the agent's sync while the window is open.
-using TSyncPauser = std::function<void(bool paused)>;
 
 // A window that pauses the agent's sync: the main window. Dialogs it opens find it among their
 // parents, so that the preparation window they open pauses sync too.

@@ -19,17 +19,17 @@ QString InstanceChannelName(const std::string& dataDir) {
     return QStringLiteral("VelmoraEgaissAgent-") + QString::fromLatin1(digest.toHex().left(16));
 }
 
-bool AskRunningAgentToShow(const QString& name) {
+bool TLocalSocketChannel::AskRunningAgentToShow() {
     QLocalSocket socket;
-    socket.connectToServer(name);
+    socket.connectToServer(FName);
     if (!socket.waitForConnected(ConnectTimeoutMs)) return false;
     // Being connected is the request.
     char reply = 0;
     return socket.waitForReadyRead(ConnectTimeoutMs) && socket.getChar(&reply) && reply == ShownReply;
 }
 
-bool TInstanceChannel::Listen(const QString& name, std::function<void()> show) {
-    QLocalServer::removeServer(name);
+bool TLocalSocketChannel::Listen(std::function<void()> show) {
+    QLocalServer::removeServer(FName);
     FServer.setSocketOptions(QLocalServer::UserAccessOption);
     QObject::connect(&FServer, &QLocalServer::newConnection, &FServer, [this, show = std::move(show)] {
         while (QLocalSocket* peer = FServer.nextPendingConnection()) {
@@ -39,10 +39,10 @@ bool TInstanceChannel::Listen(const QString& name, std::function<void()> show) {
             peer->disconnectFromServer();
         }
     });
-    return FServer.listen(name);
+    return FServer.listen(FName);
 }
 
-void TInstanceChannel::Close() {
+void TLocalSocketChannel::Close() {
     FServer.close();
 }
 

@@ -1,28 +1,28 @@
 #pragma once
-// A second start of the tray agent on the same data folder asks the running agent, over a local
-// socket named after the folder, to bring its window to the front.
+// The second-start channel on Qt: a local socket named after the data folder.
 #include <QLocalServer>
 #include <QString>
 #include <functional>
 #include <string>
+
+#include "agent/uInstanceChannel.h"
 
 namespace egaiss {
 
 // The same name for the same data folder, whatever its length.
 QString InstanceChannelName(const std::string& dataDir);
 
-// True when an agent listening on `name` showed its window.
-bool AskRunningAgentToShow(const QString& name);
-
-class TInstanceChannel {
+class TLocalSocketChannel final : public TInstanceChannel {
 public:
-    // Listens on `name` (a stale socket of an ended agent is replaced; call it only while holding
-    // the folder's lock) and runs `show` on each request. False when it could not listen.
-    bool Listen(const QString& name, std::function<void()> show);
-    // No more requests: an ending agent must not answer a new agent's start.
-    void Close();
+    explicit TLocalSocketChannel(QString name) : FName(std::move(name)) {}
+
+    bool AskRunningAgentToShow() override;
+    // A stale socket of an ended agent is replaced.
+    bool Listen(std::function<void()> show) override;
+    void Close() override;
 
 private:
+    QString FName;
     QLocalServer FServer;
 };
 

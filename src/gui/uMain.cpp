@@ -16,8 +16,10 @@
 #include "core/uEgaissRu.h"
 #include "gui/uAgentApplication.h"
 #include "gui/uAppIcon.h"
+#include "gui/uElidedLabel.h"
 #include "gui/uFormCommon.h"
 #include "gui/uLogView.h"
+#include "gui/uQtMainLoop.h"
 #include "gui/uQueueForm.h"
 #include "gui/uSetupForm.h"
 #include "gui/uUiPrompts.h"
@@ -28,28 +30,12 @@
 namespace egaiss {
 namespace {
 
-constexpr int LogTailLines = 300;
-constexpr int LogTimerMs = 2000;
-
 QString Text(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
-struct TBrandItem {
-    const char* Name;  // object name without the menu's prefix
-    const char* Caption;
-    int Brand;
-};
-
-constexpr TBrandItem BrandItems[] = {
-    {"MassaK", "Масса-К...", sbMassaK},
-    {"Shtrih", "Штрих...", sbShtrih},
-    {"Cas", "CAS...", sbCas},
-    {"Digi", "DIGI...", sbDigi},
-};
-
-QAction* AddItem(QMenu& menu, const char* name, const QString& caption) {
-    QAction* item = menu.addAction(caption);
+QAction* AddItem(QMenu& menu, const char* name, const char* caption) {
+    QAction* item = menu.addAction(Text(caption));
     item->setObjectName(QString::fromLatin1(name));
     return item;
 }
@@ -65,37 +51,33 @@ TfrmMain::TfrmMain(TAgentServices services, TMainWindowLinks links, TAgentOption
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       FLinks(std::move(links)),
-      FAgent(std::make_unique<TAgent>(services, this, std::move(options))) {
+      FPresenter(QtMainLoop(), *this, FPrompts, services, {std::move(options), FLinks.OpenUrl}) {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(AppTitle());
+    setWindowTitle(WindowTitle());
     setWindowIcon(AppIcon());
     CreateControls();
     CreateTrayMenu();
-    FTimerLog.setInterval(LogTimerMs);
-    connect(&FTimerLog, &QTimer::timeout, this, &TfrmMain::RefreshLog);
-    connect(FAgent.get(), &TAgent::ExitRequested, this, &TfrmMain::AllowCloseAndExit);
+    FPresenter.OnExitRequested([this] { emit ExitRequested(); });
     PlaceFixedCentred(*this, ClientWidth, ClientHeight);
 }
 
 void TfrmMain::CreateControls() {
     auto* pnlTop = new QWidget(this);
     pnlTop->setObjectName(QStringLiteral("pnlTop"));
-    FStatusLabel = new QLabel(QStringLiteral("Status: waiting..."), pnlTop);
+    // A long failure stays on one line, elided; the tooltip holds the whole text.
+    FStatusLabel = new TElidedLabel(Text(main_texts::StatusWaiting), pnlTop);
     FStatusLabel->setObjectName(QStringLiteral("lblStatus"));
-    // A failed sync's message can be long; it wraps above the buttons instead of being cut.
-    FStatusLabel->setWordWrap(true);
-    FStatusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    const auto button = [pnlTop](const char* name, const QString& caption) {
-        auto* created = new QPushButton(caption, pnlTop);
+    const auto button = [pnlTop](const char* name, const char* caption) {
+        auto* created = new QPushButton(Text(caption), pnlTop);
         created->setObjectName(QString::fromLatin1(name));
         created->setAutoDefault(false);
         return created;
     };
-    QPushButton* btnQueue = button("btnQueue", QStringLiteral("Очередь"));
-    FScalesButton = button("btnScales", QStringLiteral("Весы"));
-    QPushButton* btnSettings = button("btnSettings", QStringLiteral("Настройки"));
-    QPushButton* btnMinimize = button("btnMinimize", QStringLiteral("Свернуть"));
+    QPushButton* btnQueue = button("btnQueue", main_texts::Queue);
+    FScalesButton = button("btnScales", main_texts::Scales);
+    QPushButton* btnSettings = button("btnSettings", main_texts::Settings);
+    QPushButton* btnMinimize = button("btnMinimize", main_texts::Minimize);
     connect(btnQueue, &QPushButton::clicked, this, &TfrmMain::mnuQueueClick);
     connect(btnSettings, &QPushButton::clicked, this, &TfrmMain::mnuSettingsClick);
     connect(btnMinimize, &QPushButton::clicked, this, &TfrmMain::HideToTray);
@@ -130,10 +112,10 @@ void TfrmMain::CreateControls() {
 }
 
 QMenu* TfrmMain::CreateScalesMenu(QWidget* parent, const char* objectPrefix) {
-    auto* menu = new QMenu(QStringLiteral("Весы"), parent);
-    for (const TBrandItem& item : BrandItems) {
+    auto* menu = new QMenu(Text(main_texts::Scales), parent);
+    for (const TScalesMenuItem& item : ScalesMenuItems()) {
         const std::string name = std::string(objectPrefix) + item.Name;
-        QAction* action = AddItem(*menu, name.c_str(), QString::fromUtf8(item.Caption));
+        QAction* action = AddItem(*menu, name.c_str(), item.Caption);
         action->setData(item.Brand);
         connect(action, &QAction::triggered, this,
                 [this, brand = item.Brand] { mnuScalesBrandClick(brand); });
@@ -144,25 +126,25 @@ QMenu* TfrmMain::CreateScalesMenu(QWidget* parent, const char* objectPrefix) {
 void TfrmMain::CreateTrayMenu() {
     FPopupMenu = new QMenu(this);
     FPopupMenu->setObjectName(QStringLiteral("PopupMenu"));
-    connect(AddItem(*FPopupMenu, "mnuShow", QStringLiteral("Открыть окно программы")), &QAction::triggered,
-            this, &TfrmMain::ShowMainWindow);
-    FStatusItem = AddItem(*FPopupMenu, "mnuStatus", QStringLiteral("Status: waiting..."));
+    connect(AddItem(*FPopupMenu, "mnuShow", main_texts::MenuShow), &QAction::triggered, this,
+            &TfrmMain::ShowMainWindow);
+    FStatusItem = AddItem(*FPopupMenu, "mnuStatus", main_texts::StatusWaiting);
     FStatusItem->setEnabled(false);
-    FLastSyncItem = AddItem(*FPopupMenu, "mnuLastSync", QStringLiteral("Last sync: -"));
+    FLastSyncItem = AddItem(*FPopupMenu, "mnuLastSync", main_texts::LastSyncNone);
     FLastSyncItem->setEnabled(false);
-    connect(AddItem(*FPopupMenu, "mnuSettings", QStringLiteral("Настройки...")), &QAction::triggered, this,
+    connect(AddItem(*FPopupMenu, "mnuSettings", main_texts::MenuSettings), &QAction::triggered, this,
             &TfrmMain::mnuSettingsClick);
-    connect(AddItem(*FPopupMenu, "mnuQueue", QStringLiteral("Очередь сообщений...")), &QAction::triggered,
-            this, &TfrmMain::mnuQueueClick);
-    connect(AddItem(*FPopupMenu, "mnuBootstrap", QStringLiteral("Подготовить компьютер к ЕГАИС...")),
-            &QAction::triggered, this, &TfrmMain::mnuBootstrapClick);
+    connect(AddItem(*FPopupMenu, "mnuQueue", main_texts::MenuQueue), &QAction::triggered, this,
+            &TfrmMain::mnuQueueClick);
+    connect(AddItem(*FPopupMenu, "mnuBootstrap", main_texts::MenuBootstrap), &QAction::triggered, this,
+            &TfrmMain::mnuBootstrapClick);
     QMenu* scales = CreateScalesMenu(FPopupMenu, "mnuScales");
     scales->menuAction()->setObjectName(QStringLiteral("mnuScales"));
     FPopupMenu->addMenu(scales);
-    FOpenUtmItem = AddItem(*FPopupMenu, "mnuOpenUtm", QString());
+    FOpenUtmItem = AddItem(*FPopupMenu, "mnuOpenUtm", "");
     connect(FOpenUtmItem, &QAction::triggered, this, &TfrmMain::mnuOpenUtmClick);
     FPopupMenu->addSeparator()->setObjectName(QStringLiteral("mnuSep"));
-    connect(AddItem(*FPopupMenu, "mnuExit", QStringLiteral("Выход")), &QAction::triggered, this,
+    connect(AddItem(*FPopupMenu, "mnuExit", main_texts::MenuExit), &QAction::triggered, this,
             &TfrmMain::mnuExitClick);
 
     FPopupScales = CreateScalesMenu(this, "popScales");
@@ -182,159 +164,69 @@ void TfrmMain::FormCreate() {
     }
     // The tray icon stays visible for the life of the process.
     FTrayIcon->show();
-    FOpenUtmItem->setText(QStringLiteral("Open UTM..."));
-    FAgent->Start();
+    FOpenUtmItem->setText(Text(main_texts::MenuOpenUtm));
+    FPresenter.Start();
 }
 
-bool TfrmMain::EditConfig(TEgaissConfig& cfg) {
-    return FLinks.EditConfig(cfg, !cfg.IsComplete(), this);
-}
-
-void TfrmMain::StatusChanged() {
-    const TAgentStatus& status = FAgent->Status();
-    try {
-        try {
-            FTrayIcon->setToolTip(Text(TrayHint(TrayTitle(FAgent->Config().LabelText), status)));
-        } catch (const std::exception& error) {
-            LogException("UpdateTray.Hint", error);
-            FTrayIcon->setToolTip(AppTitle());
-        }
-        UpdateTrayIcon();
-    } catch (const std::exception& error) {
-        LogException("UpdateTray", error);
+void TfrmMain::ShowStatus(const TMainStatusTexts& texts) {
+    FTrayIcon->setToolTip(Text(texts.Hint));
+    if (texts.Alert != FTrayAlert) {
+        FTrayAlert = texts.Alert;
+        FTrayIcon->setIcon(texts.Alert ? AppIconWithAlert() : AppIcon());
     }
-    try {
-        const QString caption = Text(StatusCaption(status));
-        FStatusItem->setText(caption);
-        FLastSyncItem->setText(Text(LastSyncCaption(status)));
-        FStatusLabel->setText(caption);
-    } catch (const std::exception& error) {
-        LogException("UpdateTray.menu", error);
-    }
+    const QString caption = Text(texts.Caption);
+    FStatusItem->setText(caption);
+    FLastSyncItem->setText(Text(texts.LastSync));
+    FStatusLabel->setText(caption);
 }
 
-void TfrmMain::UpdateTrayIcon() {
-    const TAgentStatus& status = FAgent->Status();
-    const bool alert = FAgent->Config().IsComplete() && status.LastSyncAt.has_value() && !status.StatusOK;
-    if (alert == FTrayAlert) return;
-    FTrayAlert = alert;
-    FTrayIcon->setIcon(alert ? AppIconWithAlert() : AppIcon());
+void TfrmMain::ShowLogTail(const std::string& tail) {
+    egaiss::ShowLogTail(*FLogView, Text(tail));
 }
 
-void TfrmMain::RefreshLog() {
-    try {
-        QString tail = Text(ReadLogTail(LogTailLines));
-        tail.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        if (tail.endsWith('\n')) tail.chop(1);
-        ShowLogTail(*FLogView, tail);
-    } catch (const std::exception& error) {
-        LogException("RefreshLog", error);
-    }
-}
-
-void TfrmMain::ShowMainWindow() {
+void TfrmMain::ShowWindow() {
     FTrayIcon->show();
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
-    FTimerLog.start();
-    RefreshLog();
 }
 
-void TfrmMain::HideToTray() {
-    FTimerLog.stop();
+void TfrmMain::HideWindow() {
     hide();
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    FTimerLog.start();
-    RefreshLog();
+    FPresenter.WindowShown();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    if (FAllowClose) {
+    if (FPresenter.CloseRequested()) {
         event->accept();
-        return;
+    } else {
+        event->ignore();
     }
-    event->ignore();
-    HideToTray();
 }
 
-void TfrmMain::mnuExitClick() {
-    AllowCloseAndExit();
-}
-
-void TfrmMain::AllowCloseAndExit() {
-    FAllowClose = true;
+void TfrmMain::CloseForExit() {
     close();
-    emit ExitRequested();
 }
 
-void TfrmMain::mnuSettingsClick() {
-    TEgaissConfig cfg = FAgent->Config();
-    if (!EditConfig(cfg)) return;
-    FAgent->SettingsSaved();
+bool TfrmMain::EditConfig(TEgaissConfig& cfg, bool firstRun) {
+    return FLinks.EditConfig(cfg, firstRun, this);
 }
 
-void TfrmMain::ShowNotConfigured() {
-    UiPrompts().Message(this, TMessageKind::mkWarning, AppTitle(), QStringLiteral("Agent is not configured"));
+void TfrmMain::ShowQueue(const TEgaissConfig& cfg) {
+    FLinks.ShowQueue(cfg, this);
 }
 
-void TfrmMain::mnuQueueClick() {
-    if (!FAgent->EnsureConfig()) {
-        ShowNotConfigured();
-        return;
-    }
-    FLinks.ShowQueue(FAgent->Config(), this);
-    if (isVisible()) RefreshLog();
+void TfrmMain::ShowBootstrap(const TEgaissConfig& cfg, const TSyncPauser& pause) {
+    FLinks.ShowBootstrap(cfg, pause, this);
 }
 
-void TfrmMain::mnuOpenUtmClick() {
-    if (!FAgent->EnsureConfig()) {
-        ShowNotConfigured();
-        return;
-    }
-    FAgent->ReloadConfig();
-    const std::string url = FAgent->Config().UtmBaseURL() + "/";
-    if (!FLinks.OpenUrl(url)) LogError("Open UTM failed: " + url);
-}
-
-void TfrmMain::mnuBootstrapClick() {
-    if (!FAgent->EnsureConfig()) {
-        ShowNotConfigured();
-        return;
-    }
-    const TSyncPauser pause = [this](bool paused) { SetSyncPaused(paused); };
-    FLinks.ShowBootstrap(FAgent->Config(), pause, this);
-}
-
-void TfrmMain::mnuScalesBrandClick(int brand) {
-    OpenScalesDialog(brand);
-}
-
-void TfrmMain::OpenScalesDialog(int brand) {
-    FAgent->LoadScalesSettings();
-    TScalesConfig cfg = FAgent->ScalesConfig();
-    if (FLinks.EditScales(brand, cfg, this)) FAgent->ScalesSettingsSaved(brand);
-}
-
-void TfrmMain::HandleAppException(const std::exception& error, std::chrono::steady_clock::time_point now) {
-    LogException("Application.OnException", error);
-    const std::string message = error.what();
-    const QString logPath = Text(ToAsciiSafe(LogFilePath()));
-    if (message.find("No mapping for the Unicode character") != std::string::npos) {
-        if (FLastEncMsgTick && now - *FLastEncMsgTick < EncodingMessagePause) return;
-        FLastEncMsgTick = now;
-        UiPrompts().Message(this, TMessageKind::mkError, AppTitle(),
-                            QStringLiteral("Unicode encoding error (Win32 1113).\r\nSee log:\r\n") + logPath +
-                                QStringLiteral("\r\n([STEP] / [EXC])"));
-        return;
-    }
-    UiPrompts().Message(this, TMessageKind::mkError, AppTitle(),
-                        Text(ExceptionClassName(error)) + QStringLiteral(": ") + Text(ToAsciiSafe(message)) +
-                            QStringLiteral("\r\nLog: ") + logPath);
+bool TfrmMain::EditScales(int brand, TScalesConfig& cfg) {
+    return FLinks.EditScales(brand, cfg, this);
 }
 
 }  // namespace egaiss

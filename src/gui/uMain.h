@@ -1,8 +1,7 @@
 #pragma once
-// The agent's main window: the tray icon with its hint and menus, the status line, the log view and
-// the commands that open the other windows. The scheduler (TAgent) does the work; this window shows
-// its state and forwards the user's choices.
-#include <QTimer>
+// The agent's main window on Qt: the tray icon with its hint and menus, the status line, the log view
+// and the buttons. TMainPresenter holds the rules; this window lays out the controls, forwards the
+// user's choices and draws what the presenter says.
 #include <QWidget>
 #include <chrono>
 #include <exception>
@@ -12,8 +11,11 @@
 #include <string>
 
 #include "agent/uAgent.h"
+#include "agent/uMainPresenter.h"
 #include "gui/uBootstrapForm.h"
+#include "gui/uElidedLabel.h"
 #include "gui/uScalesForm.h"
+#include "gui/uUiPrompts.h"
 
 class QAction;
 class QLabel;
@@ -40,13 +42,12 @@ struct TMainWindowLinks {
 
 TMainWindowLinks RealMainWindowLinks();
 
-class TfrmMain : public QWidget, public TAgentWindow, public TSyncPauseControl {
+class TfrmMain : public QWidget, private TMainView, public TSyncPauseControl {
     Q_OBJECT
 
 public:
     static constexpr int ClientWidth = 560;
     static constexpr int ClientHeight = 420;
-    static constexpr auto EncodingMessagePause = std::chrono::seconds(15);
 
     explicit TfrmMain(TAgentServices services, TMainWindowLinks links = RealMainWindowLinks(),
                       TAgentOptions options = {});
@@ -55,37 +56,29 @@ public:
     // the window hidden or shown.
     void FormCreate();
 
-    TAgent& Agent() { return *FAgent; }
+    TAgent& Agent() { return FPresenter.Agent(); }
     // For the preparation window: sync, command poll and ping pause while it is open.
-    void SetSyncPaused(bool paused) override { FAgent->SetSyncPaused(paused); }
-    void RefreshLogView() { RefreshLog(); }
-
-    // TAgentWindow
-    bool EditConfig(TEgaissConfig& cfg) override;
-    void StatusChanged() override;
-    void ShowMainWindow() override;
-    void HideToTray() override;
-    bool IsShown() const override { return isVisible(); }
-    void RefreshLog() override;
-    void ReportEventException(const std::exception& error) override { HandleAppException(error); }
-
-    // An exception that escaped an event handler: logged and shown in one message box; the
-    // "No mapping for the Unicode character" box at most once per 15 seconds.
+    void SetSyncPaused(bool paused) override { FPresenter.SetSyncPaused(paused); }
+    bool IsShown() const { return isVisible(); }
+    void ShowMainWindow() { FPresenter.ShowMainWindow(); }
+    void HideToTray() { FPresenter.HideToTray(); }
+    void RefreshLog() { FPresenter.RefreshLog(); }
     void HandleAppException(const std::exception& error,
-                            std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
+                            std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now()) {
+        FPresenter.HandleAppException(error, now);
+    }
 
-    // "Выход": the only way to end the process from the window.
-    void mnuExitClick();
-    void mnuSettingsClick();
-    void mnuQueueClick();
-    void mnuOpenUtmClick();
-    void mnuBootstrapClick();
-    void mnuScalesBrandClick(int brand);
+    void mnuExitClick() { FPresenter.ExitClicked(); }
+    void mnuSettingsClick() { FPresenter.SettingsClicked(); }
+    void mnuQueueClick() { FPresenter.QueueClicked(); }
+    void mnuOpenUtmClick() { FPresenter.OpenUtmClicked(); }
+    void mnuBootstrapClick() { FPresenter.BootstrapClicked(); }
+    void mnuScalesBrandClick(int brand) { FPresenter.ScalesBrandClicked(brand); }
 
     QSystemTrayIcon& TrayIcon() { return *FTrayIcon; }
     QMenu& PopupMenu() { return *FPopupMenu; }
     QMenu& PopupScales() { return *FPopupScales; }
-    const QLabel& StatusLabel() const { return *FStatusLabel; }
+    const TElidedLabel& StatusLabel() const { return *FStatusLabel; }
     QPlainTextEdit& LogView() { return *FLogView; }
     bool TrayShowsAlert() const { return FTrayAlert; }
 
@@ -98,22 +91,25 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // TMainView
+    void ShowStatus(const TMainStatusTexts& texts) override;
+    void ShowLogTail(const std::string& tail) override;
+    void ShowWindow() override;
+    void HideWindow() override;
+    bool IsWindowShown() const override { return isVisible(); }
+    void CloseForExit() override;
+    bool EditConfig(TEgaissConfig& cfg, bool firstRun) override;
+    void ShowQueue(const TEgaissConfig& cfg) override;
+    void ShowBootstrap(const TEgaissConfig& cfg, const TSyncPauser& pause) override;
+    bool EditScales(int brand, TScalesConfig& cfg) override;
+
     void CreateControls();
     void CreateTrayMenu();
     QMenu* CreateScalesMenu(QWidget* parent, const char* objectPrefix);
-    void UpdateTrayIcon();
-    void AllowCloseAndExit();
-    void ShowNotConfigured();
-    // The scales dialog for `brand`; saved settings are reloaded and re-timed.
-    void OpenScalesDialog(int brand);
 
     TMainWindowLinks FLinks;
-    std::unique_ptr<TAgent> FAgent;
-    bool FAllowClose = false;
-    bool FTrayAlert = false;
-    std::optional<std::chrono::steady_clock::time_point> FLastEncMsgTick;
-
-    QLabel* FStatusLabel = nullptr;
+    TWindowPrompts FPrompts{this};
+    TElidedLabel* FStatusLabel = nullptr;
     QPlainTextEdit* FLogView = nullptr;
     QPushButton* FScalesButton = nullptr;
     QMenu* FPopupMenu = nullptr;
@@ -122,7 +118,9 @@ private:
     QAction* FLastSyncItem = nullptr;
     QAction* FOpenUtmItem = nullptr;
     QSystemTrayIcon* FTrayIcon = nullptr;
-    QTimer FTimerLog;
+    bool FTrayAlert = false;
+    // Last: built after the controls it draws on, destroyed before them.
+    TMainPresenter FPresenter;
 };
 
 }  // namespace egaiss

@@ -13,6 +13,7 @@
 #include "core/uEgaissLog.h"
 #include "core/uEgaissRu.h"
 #include "gui/uFormCommon.h"
+#include "gui/uQtMainLoop.h"
 #include "gui/uUiPrompts.h"
 
 namespace egaiss {
@@ -36,7 +37,7 @@ QString Text(const std::string& utf8) {
 TfrmQueue::TfrmQueue(const TEgaissConfig& cfg, QWidget* parent)
     : QDialog(parent),
       FCfg(cfg),
-      FJobs(std::make_shared<TJobTracker>(this)),
+      FJobs(std::make_shared<TJobTracker>(QtMainLoop())),
       lblSummary(new QLabel(this)),
       lvQueue(new QTreeWidget(this)),
       btnRefresh(new QPushButton(this)),
@@ -197,7 +198,7 @@ void TfrmQueue::FillList(const std::vector<TOutboxStatusRow>& rows) {
 
 void TfrmQueue::ConfirmAndClear(const QString& question, const std::vector<std::string>& statuses,
                                 const std::string& reason) {
-    if (UiPrompts().Confirm(this, AppTitle(), question)) ClearStatuses(statuses, reason);
+    if (UiPrompts().Confirm(this, WindowTitle(), question)) ClearStatuses(statuses, reason);
 }
 
 void TfrmQueue::ClearStatuses(const std::vector<std::string>& statuses, const std::string& reason) {
@@ -214,17 +215,18 @@ void TfrmQueue::ClearStatuses(const std::vector<std::string>& statuses, const st
 void TfrmQueue::ShowClearResult(const TServerReply<TClearResult>& reply, const std::string& reason) {
     if (reply.Failure) {
         LogError("Queue clear: " + *reply.Failure);
-        UiPrompts().Message(this, TMessageKind::mkError, AppTitle(),
+        UiPrompts().Message(this, TMessageKind::mkError, WindowTitle(),
                             QStringLiteral("Failed to clear queue\n") + Text(*reply.Failure));
         return;
     }
     if (!reply.Answer.Answered) {
-        UiPrompts().Message(this, TMessageKind::mkError, AppTitle(), QStringLiteral("Failed to clear queue"));
+        UiPrompts().Message(this, TMessageKind::mkError, WindowTitle(),
+                            QStringLiteral("Failed to clear queue"));
         return;
     }
     const int cleared = reply.Answer.Cleared;
     LogInfo("Queue clear: " + std::to_string(cleared) + " doc(s) -> cancelled (" + reason + ")");
-    UiPrompts().Message(this, TMessageKind::mkInformation, AppTitle(),
+    UiPrompts().Message(this, TMessageKind::mkInformation, WindowTitle(),
                         QStringLiteral("Cleared documents: %1").arg(cleared));
     LoadQueue();
 }

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "gui/uFormCommon.h"
+#include "gui/uQtMainLoop.h"
 #include "gui/uReportList.h"
 #include "gui/uUiPrompts.h"
 
@@ -40,8 +41,8 @@ QPushButton* NewButton(const QString& caption, QWidget* parent) {
 
 TfrmScales::TfrmScales(int brand, const TScalesConfig& cfg, TMassaDiscoveryParams search, QWidget* parent)
     : QDialog(parent),
-      FEditor(std::make_unique<TScalesEditor>(static_cast<TScalesEditorView&>(*this), brand, cfg,
-                                              std::move(search))) {
+      FEditor(std::make_unique<TScalesEditor>(QtMainLoop(), static_cast<TScalesEditorView&>(*this), brand,
+                                              cfg, std::move(search))) {
     BuildControls();
     ShowBrandSettings();
 }
@@ -53,7 +54,7 @@ TfrmScales::~TfrmScales() {
 
 bool TfrmScales::EditScales(int brand, TScalesConfig& cfg, QWidget* parent) {
     if (!IsBrandSupported(brand)) {
-        UiPrompts().Message(parent, TMessageKind::mkInformation, AppTitle(),
+        UiPrompts().Message(parent, TMessageKind::mkInformation, WindowTitle(),
                             Ui(ScaleBrandTitle(brand) + ": протокол будет в следующих версиях."));
         return false;
     }
@@ -248,13 +249,13 @@ void TfrmScales::btnLoadNowClick() {
     const TScalesNotice notice = FEditor->LoadNow(FormValues());
     const TMessageKind kind =
         notice.Kind == TScalesNoticeKind::snkWarning ? TMessageKind::mkWarning : TMessageKind::mkInformation;
-    UiPrompts().Message(this, kind, AppTitle(), Ui(notice.Text));
+    UiPrompts().Message(this, kind, WindowTitle(), Ui(notice.Text));
 }
 
 void TfrmScales::btnSaveClick() {
     const std::string warning = FEditor->Save(FormValues());
     if (!warning.empty()) {
-        UiPrompts().Message(this, TMessageKind::mkWarning, AppTitle(), Ui(warning));
+        UiPrompts().Message(this, TMessageKind::mkWarning, WindowTitle(), Ui(warning));
         return;
     }
     accept();

@@ -109,7 +109,7 @@ void TfrmSetup::btnSaveClick() {
     if (ReadDialog().IsComplete()) {
         accept();
     } else {
-        UiPrompts().Message(this, TMessageKind::mkWarning, AppTitle(),
+        UiPrompts().Message(this, TMessageKind::mkWarning, WindowTitle(),
                             QString::fromUtf8(MissingFieldsMessage));
     }
 }
@@ -118,7 +118,7 @@ void TfrmSetup::btnSaveClick() {
 void TfrmSetup::btnBootstrapClick() {
     const TEgaissConfig cfg = ReadDialog().Parsed();
     if (!cfg.IsComplete()) {
-        UiPrompts().Message(this, TMessageKind::mkWarning, AppTitle(),
+        UiPrompts().Message(this, TMessageKind::mkWarning, WindowTitle(),
                             QString::fromUtf8(MissingFieldsMessage));
         return;
     }
@@ -134,7 +134,7 @@ bool TfrmSetup::EditConfig(TEgaissConfig& cfg, bool firstRun, QWidget* parent) {
         return true;
     } catch (const std::exception& error) {
         UiPrompts().Message(
-            parent, TMessageKind::mkError, AppTitle(),
+            parent, TMessageKind::mkError, WindowTitle(),
             QStringLiteral("Failed to save settings: ") + QString::fromStdString(error.what()));
         return false;
     }

@@ -64,4 +64,40 @@ void SetUiPrompts(TUiPrompts* prompts) {
     CurrentPrompts = prompts ? prompts : &QtPrompts;
 }
 
+namespace {
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+void TWindowPrompts::Message(TMessageKind kind, const std::string& title, const std::string& text) {
+    UiPrompts().Message(FParent, kind, Q(title), Q(text));
+}
+
+bool TWindowPrompts::Confirm(const std::string& title, const std::string& text) {
+    return UiPrompts().Confirm(FParent, Q(title), Q(text));
+}
+
+std::string TWindowPrompts::ClipboardText() {
+    return UiPrompts().ClipboardText().toStdString();
+}
+
+std::string TWindowPrompts::ChooseFolder(const std::string& caption, const std::string& startDir) {
+    return UiPrompts().ChooseFolder(FParent, Q(caption), Q(startDir)).toStdString();
+}
+
+std::string TWindowPrompts::ChooseFile(const std::string& caption, const std::string& startDir,
+                                       const std::string& filter) {
+    return UiPrompts().ChooseFile(FParent, Q(caption), Q(startDir), Q(filter)).toStdString();
+}
+
+bool TWindowPrompts::InputText(const std::string& title, const std::string& prompt, std::string& text) {
+    QString answer = Q(text);
+    if (!UiPrompts().InputText(FParent, Q(title), Q(prompt), answer)) return false;
+    text = answer.toStdString();
+    return true;
+}
+
 }  // namespace egaiss

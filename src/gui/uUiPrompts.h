@@ -3,11 +3,11 @@
 // this seam, so tests answer in place of a user and nothing modal blocks an offscreen test run.
 #include <QString>
 
+#include "agent/uPrompts.h"
+
 class QWidget;
 
 namespace egaiss {
-
-enum class TMessageKind { mkInformation, mkWarning, mkError };
 
 class TUiPrompts {
 public:
@@ -37,5 +37,22 @@ TUiPrompts& UiPrompts();
 // Installs `prompts` for the windows until it is replaced; nullptr restores Qt's dialogs. The
 // caller keeps ownership.
 void SetUiPrompts(TUiPrompts* prompts);
+
+// The presenters' prompts for one window: the installed TUiPrompts with `parent` as their owner.
+class TWindowPrompts final : public TPrompts {
+public:
+    explicit TWindowPrompts(QWidget* parent) : FParent(parent) {}
+
+    void Message(TMessageKind kind, const std::string& title, const std::string& text) override;
+    bool Confirm(const std::string& title, const std::string& text) override;
+    std::string ClipboardText() override;
+    std::string ChooseFolder(const std::string& caption, const std::string& startDir) override;
+    std::string ChooseFile(const std::string& caption, const std::string& startDir,
+                           const std::string& filter) override;
+    bool InputText(const std::string& title, const std::string& prompt, std::string& text) override;
+
+private:
+    QWidget* FParent;
+};
 
 }  // namespace egaiss

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -9,6 +7,7 @@
 
 #include "agent/uAgent.h"
 #include "agent/uJobTracker.h"
+#include "agent/uPortableLoop.h"
 #include "core/uEgaissLog.h"
 #include "core/uVersion.h"
 #include "support/uFakeAgentServices.h"
@@ -17,18 +16,18 @@
 namespace egaiss {
 namespace {
 
+using namespace std::chrono_literals;
 using test::CompleteConfig;
-using test::ProcessEventsUntil;
 using test::TFakeServices;
 using test::TGate;
 
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_agent";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
+// A clock that moves only when the test moves it, so that timers tick exactly when told.
+struct TManualClock {
+    TPortableLoop::TTimePoint Now = std::chrono::steady_clock::now();
+    TPortableLoop::TClock Clock() {
+        return [this] { return Now; };
+    }
+};
 
 // Massa-K active with one scale, looking every `pollSeconds`.
 TScalesConfig ActiveScales(int pollSeconds) {
@@ -42,8 +41,6 @@ TScalesConfig ActiveScales(int pollSeconds) {
 
 class AgentTest : public ::testing::Test {
 protected:
-    void SetUp() override { App(); }
-
     // Job threads use the fake services: they must have ended before the fixture goes.
     void TearDown() override {
         FGate.Open();
@@ -55,10 +52,31 @@ protected:
     }
 
     TAgent& MakeAgent() {
-        FAgent = std::make_unique<TAgent>(FServices.All(), nullptr, FOptions);
+        FAgent = std::make_unique<TAgent>(FLoop, FServices.All(), nullptr, FOptions);
         return *FAgent;
     }
 
+    // Runs the loop (job results included) until `done` holds; false after five seconds.
+    bool RunUntil(const std::function<bool()>& done) { return FLoop.RunUntil(done, 5s); }
+    // Moves the clock on in `step`s, running what falls due, `count` times.
+    void Advance(std::chrono::milliseconds step, int count) {
+        for (int i = 0; i < count; ++i) {
+            FClock.Now += step;
+            FLoop.RunDue();
+        }
+    }
+    // Moves the clock on until `done` holds; false after five seconds of real time.
+    bool AdvanceUntil(std::chrono::milliseconds step, const std::function<bool()>& done) {
+        return FLoop.RunUntil(
+            [&] {
+                FClock.Now += step;
+                return done();
+            },
+            5s);
+    }
+
+    TManualClock FClock;
+    TPortableLoop FLoop{FClock.Clock()};
     test::TTempDataDir FData;
     TGate FGate;
     TFakeServices FServices;
@@ -73,17 +91,17 @@ TEST_F(AgentTest, StartWithCompleteSettingsSyncsPingsAndArmsTimers) {
     FOptions.MillisPerSecond = 1000;  // timers must not fire during this test
     TAgent& agent = MakeAgent();
     agent.Start();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.SyncBusy() && !agent.DiagnosisBusy(); }));
+    ASSERT_TRUE(RunUntil([&] { return !agent.SyncBusy() && !agent.DiagnosisBusy(); }));
 
     EXPECT_EQ(FServices.UpdateChecks, 1);
     EXPECT_EQ(FServices.Syncs, 1);
     EXPECT_EQ(FServices.Pings, 1);
-    EXPECT_TRUE(agent.SyncTimer().isActive());
-    EXPECT_TRUE(agent.CommandTimer().isActive());
-    EXPECT_TRUE(agent.PingTimer().isActive());
-    EXPECT_EQ(agent.SyncTimer().interval(), 300000) << "below 60 s becomes 300 s";
-    EXPECT_EQ(agent.CommandTimer().interval(), 300000);
-    EXPECT_EQ(agent.PingTimer().interval(), 300000);
+    EXPECT_TRUE(agent.SyncTimer().IsActive());
+    EXPECT_TRUE(agent.CommandTimer().IsActive());
+    EXPECT_TRUE(agent.PingTimer().IsActive());
+    EXPECT_EQ(agent.SyncTimer().Interval().count(), 300000) << "below 60 s becomes 300 s";
+    EXPECT_EQ(agent.CommandTimer().Interval().count(), 300000);
+    EXPECT_EQ(agent.PingTimer().Interval().count(), 300000);
     EXPECT_TRUE(agent.Status().StatusOK);
     EXPECT_EQ(agent.Status().StatusText, "Sync finished");
 
@@ -103,11 +121,11 @@ TEST_F(AgentTest, StartWithCompleteSettingsSyncsPingsAndArmsTimers) {
 TEST_F(AgentTest, IncompleteSettingsRunScalesOnly) {
     TAgent& agent = MakeAgent();
     agent.Start();
-    QCoreApplication::processEvents();
+    FLoop.RunDue();
     EXPECT_EQ(FServices.UpdateChecks, 0);
     EXPECT_EQ(FServices.Syncs, 0);
-    EXPECT_FALSE(agent.SyncTimer().isActive());
-    EXPECT_FALSE(agent.PingTimer().isActive());
+    EXPECT_FALSE(agent.SyncTimer().IsActive());
+    EXPECT_FALSE(agent.PingTimer().IsActive());
     EXPECT_EQ(agent.Status().StatusText, "Scales only (EGAIS not configured)");
     EXPECT_EQ(StatusCaption(agent.Status()), "Status: Scales only (EGAIS not configured)");
     EXPECT_NE(Log().find("[INFO] EGAIS setup skipped (scales-only mode)"), std::string::npos);
@@ -119,12 +137,12 @@ TEST_F(AgentTest, SelfUpdateTakingOverEndsStartWithoutTimers) {
     FServices.UpdateTakesOver = true;
     TAgent& agent = MakeAgent();
     int exits = 0;
-    QObject::connect(&agent, &TAgent::ExitRequested, [&] { ++exits; });
+    agent.OnExitRequested([&] { ++exits; });
     agent.Start();
     EXPECT_EQ(exits, 1);
     EXPECT_EQ(FServices.Syncs, 0);
-    EXPECT_FALSE(agent.SyncTimer().isActive());
-    EXPECT_FALSE(agent.ScalesTimer().isActive());
+    EXPECT_FALSE(agent.SyncTimer().IsActive());
+    EXPECT_FALSE(agent.ScalesTimer().IsActive());
 }
 
 TEST_F(AgentTest, NoSecondSyncOrCommandPollWhileASyncRuns) {
@@ -133,17 +151,14 @@ TEST_F(AgentTest, NoSecondSyncOrCommandPollWhileASyncRuns) {
     FServices.SyncGate = &FGate;
     TAgent& agent = MakeAgent();
     agent.Start();  // timers tick every 60 ms from here on
-    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 1; }));
-    QElapsedTimer ticks;
-    ticks.start();
-    while (ticks.elapsed() < 400)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(RunUntil([&] { return FServices.Syncs == 1; }));
+    Advance(60ms, 7);
     EXPECT_EQ(FServices.Syncs, 1);
     EXPECT_EQ(FServices.Polls, 0) << "the server is not even asked while a sync runs";
     EXPECT_TRUE(agent.SyncBusy());
 
     FGate.Open();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs >= 3; })) << "the sync timer goes on";
+    ASSERT_TRUE(AdvanceUntil(60ms, [&] { return FServices.Syncs >= 3; })) << "the sync timer goes on";
 }
 
 TEST_F(AgentTest, CommandPollStartsASyncWhenTheServerAsks) {
@@ -151,16 +166,15 @@ TEST_F(AgentTest, CommandPollStartsASyncWhenTheServerAsks) {
     FOptions.MillisPerSecond = 1000;
     TAgent& agent = MakeAgent();
     agent.Start();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.SyncBusy(); }));
+    ASSERT_TRUE(RunUntil([&] { return !agent.SyncBusy(); }));
     agent.PollCommand();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.CommandBusy(); }));
+    ASSERT_TRUE(RunUntil([&] { return !agent.CommandBusy(); }));
     EXPECT_EQ(FServices.Polls, 1);
     EXPECT_EQ(FServices.Syncs, 1) << "no sync unless asked";
 
     FServices.AskSync = true;
     agent.PollCommand();
-    ASSERT_TRUE(ProcessEventsUntil(
-        [&] { return FServices.Syncs == 2 && !agent.SyncBusy() && !agent.CommandBusy(); }));
+    ASSERT_TRUE(RunUntil([&] { return FServices.Syncs == 2 && !agent.SyncBusy() && !agent.CommandBusy(); }));
     EXPECT_NE(Log().find("[INFO] Sync requested from server"), std::string::npos);
 }
 
@@ -170,14 +184,14 @@ TEST_F(AgentTest, ASilentServerNeitherBlocksNorDoublesTheCommandPoll) {
     FOptions.MillisPerSecond = 1000;
     TAgent& agent = MakeAgent();
     agent.Start();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.SyncBusy(); }));
+    ASSERT_TRUE(RunUntil([&] { return !agent.SyncBusy(); }));
     FServices.CommandGate = &FGate;
     agent.PollCommand();  // returns while the server keeps silent
     EXPECT_TRUE(agent.CommandBusy());
     agent.PollCommand();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Polls == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return FServices.Polls == 1; }));
     FGate.Open();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 2 && !agent.CommandBusy(); }));
+    ASSERT_TRUE(RunUntil([&] { return FServices.Syncs == 2 && !agent.CommandBusy(); }));
     EXPECT_EQ(FServices.Polls, 1);
 }
 
@@ -191,16 +205,16 @@ TEST_F(AgentTest, PauseSeenByAStartingSyncThreadOnlyClearsBusy) {
     ASSERT_EQ(pending.size(), 2u);  // the first sync and the first ping, not started yet
 
     agent.SetSyncPaused(true);
-    EXPECT_FALSE(agent.SyncTimer().isActive());
+    EXPECT_FALSE(agent.SyncTimer().IsActive());
     for (auto& body : pending)
         std::thread(body).join();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !agent.SyncBusy(); }));
+    ASSERT_TRUE(RunUntil([&] { return !agent.SyncBusy(); }));
     EXPECT_EQ(FServices.Syncs, 0);
     EXPECT_FALSE(agent.Status().LastSyncAt.has_value()) << "status and last-sync time stay as they were";
     EXPECT_TRUE(agent.Status().StatusText.empty());
 
     agent.SetSyncPaused(false);
-    EXPECT_TRUE(agent.SyncTimer().isActive());
+    EXPECT_TRUE(agent.SyncTimer().IsActive());
 }
 
 TEST_F(AgentTest, FailedOrThrowingSyncStillSetsLastSyncTime) {
@@ -209,7 +223,7 @@ TEST_F(AgentTest, FailedOrThrowingSyncStillSetsLastSyncTime) {
     FOptions.MillisPerSecond = 1000;
     TAgent& agent = MakeAgent();
     agent.Start();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return agent.Status().LastSyncAt.has_value(); }));
+    ASSERT_TRUE(RunUntil([&] { return agent.Status().LastSyncAt.has_value(); }));
     EXPECT_FALSE(agent.SyncBusy());
     EXPECT_FALSE(agent.Status().StatusOK);
     EXPECT_EQ(agent.Status().StatusText, "boom");
@@ -238,11 +252,11 @@ TEST_F(AgentTest, ACompletionStepThatRaisesReachesTheWindowAndAHugeIntervalIsCap
     FServices.Cfg = CompleteConfig(100000000);
     FOptions.MillisPerSecond = 1000;
     TFailingWindow window;
-    FAgent = std::make_unique<TAgent>(FServices.All(), &window, FOptions);
+    FAgent = std::make_unique<TAgent>(FLoop, FServices.All(), &window, FOptions);
     FAgent->Start();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !window.Reported.empty(); }));
+    ASSERT_TRUE(RunUntil([&] { return !window.Reported.empty(); }));
     EXPECT_EQ(window.Reported, "redraw failed");
-    EXPECT_EQ(FAgent->SyncTimer().interval(), MaxPollSeconds * 1000);
+    EXPECT_EQ(FAgent->SyncTimer().Interval().count(), MaxPollSeconds * 1000);
 }
 
 TEST_F(AgentTest, ResumingWithIncompleteSettingsLeavesTimersOff) {
@@ -250,7 +264,7 @@ TEST_F(AgentTest, ResumingWithIncompleteSettingsLeavesTimersOff) {
     agent.Start();
     agent.SetSyncPaused(true);
     agent.SetSyncPaused(false);
-    EXPECT_FALSE(agent.SyncTimer().isActive());
+    EXPECT_FALSE(agent.SyncTimer().IsActive());
 }
 
 TEST_F(AgentTest, AgentDestroyedWhileJobRunsDropsTheCompletion) {
@@ -261,14 +275,14 @@ TEST_F(AgentTest, AgentDestroyedWhileJobRunsDropsTheCompletion) {
     std::vector<std::thread> workers;
     FOptions.StartThread = [&](std::function<void()> body) { workers.emplace_back(std::move(body)); };
     {
-        TAgent agent(FServices.All(), nullptr, FOptions);
+        TAgent agent(FLoop, FServices.All(), nullptr, FOptions);
         agent.Start();
-        ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.Syncs == 1; }));
+        ASSERT_TRUE(RunUntil([&] { return FServices.Syncs == 1; }));
     }
     FGate.Open();
     for (std::thread& worker : workers)
         worker.join();
-    QCoreApplication::processEvents();  // nothing may run on the freed agent
+    FLoop.RunDue();  // nothing may run on the freed agent
 }
 
 TEST_F(AgentTest, ScalesPollRunsWhateverThePauseAndTheAgentSettings) {
@@ -276,11 +290,11 @@ TEST_F(AgentTest, ScalesPollRunsWhateverThePauseAndTheAgentSettings) {
     FOptions.MillisPerSecond = 5;
     TAgent& agent = MakeAgent();
     agent.Start();  // scales-only: the agent settings are incomplete
-    EXPECT_TRUE(agent.ScalesTimer().isActive());
-    EXPECT_EQ(agent.ScalesTimer().interval(), 10);
-    EXPECT_FALSE(agent.SyncTimer().isActive());
+    EXPECT_TRUE(agent.ScalesTimer().IsActive());
+    EXPECT_EQ(agent.ScalesTimer().Interval().count(), 10);
+    EXPECT_FALSE(agent.SyncTimer().IsActive());
     agent.SetSyncPaused(true);
-    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.ScalesPolls >= 3; }));
+    ASSERT_TRUE(AdvanceUntil(10ms, [&] { return FServices.ScalesPolls >= 3; }));
     EXPECT_EQ(FServices.Syncs, 0);
 }
 
@@ -291,7 +305,7 @@ TEST_F(AgentTest, ScalesTimerFollowsTheActiveBrand) {
     FOptions.MillisPerSecond = 1000;
     TAgent& agent = MakeAgent();
     agent.Start();
-    EXPECT_FALSE(agent.ScalesTimer().isActive());
+    EXPECT_FALSE(agent.ScalesTimer().IsActive());
     agent.DoScalesPollAsync();
     EXPECT_FALSE(agent.ScalesBusy());
     EXPECT_EQ(FServices.ScalesPolls, 0);
@@ -299,12 +313,12 @@ TEST_F(AgentTest, ScalesTimerFollowsTheActiveBrand) {
     // The scales dialog saves the brand enabled: the timer starts at the brand's interval.
     FServices.Scales.Brands[sbMassaK].Enabled = true;
     agent.ScalesSettingsSaved(sbMassaK);
-    EXPECT_TRUE(agent.ScalesTimer().isActive());
-    EXPECT_EQ(agent.ScalesTimer().interval(), 3000);
+    EXPECT_TRUE(agent.ScalesTimer().IsActive());
+    EXPECT_EQ(agent.ScalesTimer().Interval().count(), 3000);
     EXPECT_NE(Log().find("[INFO] Scales Масса-К saved; active=True"), std::string::npos);
     FServices.Scales.Brands[sbMassaK].Scales.clear();
     agent.ScalesSettingsSaved(sbMassaK);
-    EXPECT_FALSE(agent.ScalesTimer().isActive());
+    EXPECT_FALSE(agent.ScalesTimer().IsActive());
     EXPECT_NE(Log().find("[INFO] Scales Масса-К saved; active=False"), std::string::npos);
 }
 
@@ -314,16 +328,13 @@ TEST_F(AgentTest, NoSecondScalesPollWhileOneRuns) {
     FOptions.MillisPerSecond = 10;
     TAgent& agent = MakeAgent();
     agent.Start();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.ScalesPolls == 1; }));
-    QElapsedTimer ticks;
-    ticks.start();
-    while (ticks.elapsed() < 200)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(AdvanceUntil(10ms, [&] { return FServices.ScalesPolls == 1; }));
+    Advance(10ms, 20);
     EXPECT_EQ(FServices.ScalesPolls, 1);
     EXPECT_TRUE(agent.ScalesBusy());
 
     FGate.Open();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return FServices.ScalesPolls >= 3; })) << "the scales timer goes on";
+    ASSERT_TRUE(AdvanceUntil(10ms, [&] { return FServices.ScalesPolls >= 3; })) << "the scales timer goes on";
 }
 
 TEST_F(AgentTest, ScalesPollLogsLoadsAndFailuresButNotIdlePolls) {
@@ -334,7 +345,7 @@ TEST_F(AgentTest, ScalesPollLogsLoadsAndFailuresButNotIdlePolls) {
     const auto poll = [&] {
         agent.DoScalesPollAsync();
         EXPECT_TRUE(agent.ScalesBusy());
-        EXPECT_TRUE(ProcessEventsUntil([&] { return !agent.ScalesBusy(); }));
+        EXPECT_TRUE(RunUntil([&] { return !agent.ScalesBusy(); }));
     };
 
     FServices.PollResult = {false, "No file to load (massa_k*.csv) in /vesi", ""};
@@ -380,17 +391,79 @@ TEST_F(AgentTest, NoMacMeansNoSaveAndNoMacLine) {
 }
 
 TEST(JobTrackerTest, StepsForAGoneReceiverAreDropped) {
-    App();
+    TPortableLoop loop;
     int ran = 0;
-    auto receiver = std::make_unique<QObject>();
-    TJobTracker tracker(receiver.get());
+    TJobTracker tracker(loop);
     tracker.Post([&] { ++ran; });
-    receiver.reset();  // queued before the receiver went
-    QCoreApplication::processEvents();
-    tracker.Detach();
+    tracker.Detach();  // the receiver goes: what it had queued does not run
     tracker.Post([&] { ++ran; });
-    QCoreApplication::processEvents();
+    loop.RunDue();
     EXPECT_EQ(ran, 0);
+}
+
+TEST(PortableLoopTest, StepsFromOtherThreadsRunInOrderOnTheLoopAndQuitEndsTheRun) {
+    TPortableLoop loop;
+    std::vector<int> order;
+    std::thread poster([&] {
+        for (int i = 0; i < 3; ++i)
+            loop.Post([&order, i] { order.push_back(i); });
+        loop.Post([&] {
+            loop.Quit();
+            loop.Post([&] { order.push_back(99); });  // after the quit: stays queued
+        });
+    });
+    loop.Run();
+    poster.join();
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    loop.RunDue();
+    EXPECT_EQ(order.back(), 99);
+}
+
+TEST(PortableLoopTest, TimersTickAtTheirIntervalAndStopRestartAndDestroyHold) {
+    TManualClock clock;
+    TPortableLoop loop(clock.Clock());
+    int ticks = 0;
+    auto timer = loop.CreateTimer([&] { ++ticks; });
+    EXPECT_FALSE(timer->IsActive());
+    timer->SetInterval(100ms);
+    timer->Start();
+    clock.Now += 99ms;
+    loop.RunDue();
+    EXPECT_EQ(ticks, 0);
+    clock.Now += 1ms;
+    loop.RunDue();
+    EXPECT_EQ(ticks, 1);
+
+    clock.Now += 50ms;
+    timer->SetInterval(200ms);  // restarts: the next tick is 200 ms from now
+    clock.Now += 150ms;
+    loop.RunDue();
+    EXPECT_EQ(ticks, 1);
+    clock.Now += 50ms;
+    loop.RunDue();
+    EXPECT_EQ(ticks, 2);
+
+    timer->Stop();
+    clock.Now += 1s;
+    loop.RunDue();
+    EXPECT_EQ(ticks, 2);
+    timer->Start();
+    timer.reset();
+    clock.Now += 1s;
+    loop.RunDue();
+    EXPECT_EQ(ticks, 2);
+}
+
+TEST(PortableLoopTest, AnExceptionFromAStepGoesToTheHandlerAndTheLoopGoesOn) {
+    TPortableLoop loop;
+    std::string reported;
+    loop.SetExceptionHandler([&](const std::exception& error) { reported = error.what(); });
+    bool after = false;
+    loop.Post([] { throw std::runtime_error("step failed"); });
+    loop.Post([&] { after = true; });
+    loop.RunDue();
+    EXPECT_EQ(reported, "step failed");
+    EXPECT_TRUE(after);
 }
 
 TEST(AgentStatusTest, TrayTitleAndHintStayAsciiAndShort) {

@@ -2,6 +2,7 @@
 // merged from a search.
 #include <gtest/gtest.h>
 
+#include "agent/uPortableLoop.h"
 #include "agent/uScalesEditor.h"
 
 namespace egaiss {
@@ -18,7 +19,8 @@ TEST(ScalesEditor, ControlsBecomeSettingsWithTheirDefaults) {
     TListView view;
     TScalesConfig cfg;
     cfg.Brands[sbMassaK].Scales = {{"10.0.0.9", 0, "", true}};
-    TScalesEditor editor(view, sbMassaK, cfg, {});
+    TPortableLoop loop;
+    TScalesEditor editor(loop, view, sbMassaK, cfg, {});
     editor.ControlsToConfig({true, "  ", "", "0"});
     EXPECT_EQ(editor.BrandConfig().VesiDir, DefaultVesiDir);
     EXPECT_EQ(editor.BrandConfig().ExpectFile, "massa_k*.csv");
@@ -33,7 +35,8 @@ TEST(ScalesEditor, ControlsBecomeSettingsWithTheirDefaults) {
 
 TEST(ScalesEditor, AddedAndFoundScales) {
     TListView view;
-    TScalesEditor editor(view, sbMassaK, {}, {});
+    TPortableLoop loop;
+    TScalesEditor editor(loop, view, sbMassaK, {}, {});
     EXPECT_FALSE(editor.AddScale(" :5001"));
     EXPECT_TRUE(editor.AddScale("10.0.0.5"));
     EXPECT_TRUE(editor.AddScale("10.0.0.5:5001:off"));

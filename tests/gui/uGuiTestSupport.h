@@ -3,7 +3,9 @@
 // handed to a driver, and waiting for a worker's result while events run.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QStringList>
 
 #include <chrono>
@@ -62,6 +64,18 @@ T& Control(QDialog& dialog, const char* name) {
         std::abort();
     }
     return *control;
+}
+
+// Runs the event loop until `done` holds or a generous deadline passes.
+template <typename TCondition>
+bool ProcessEventsUntil(TCondition done, int timeoutMs = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
 }
 
 // Runs events until `condition` holds; false at the time-out.

@@ -87,6 +87,20 @@ TEST_F(MainFormTest, StatusTextsFollowAFailedAndASuccessfulSync) {
     EXPECT_EQ(Item("mnuStatus"), "Status: OK");
     EXPECT_EQ(form.TrayIcon().toolTip(), "Velmora EGAIS - Shop 7 - OK");
     EXPECT_FALSE(form.TrayShowsAlert());
+
+    // A long failure stays on one line, elided, the whole text in the tooltip and the menu.
+    const std::string longError = "UTM: " + std::string(300, 'x');
+    FServices.Outcome = {false, longError};
+    form.Agent().DoSyncAsync();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return SyncDone() && !form.Agent().Status().StatusOK; }));
+    const QString whole = QString::fromStdString("Status: " + longError);
+    form.ShowMainWindow();
+    form.grab();  // paints the label
+    EXPECT_EQ(form.StatusLabel().text(), whole);
+    EXPECT_TRUE(form.StatusLabel().ShownText().endsWith(QChar(0x2026)));
+    EXPECT_LT(form.StatusLabel().ShownText().size(), 100);
+    EXPECT_EQ(form.StatusLabel().toolTip(), whole);
+    EXPECT_EQ(Item("mnuStatus"), whole);
 }
 
 TEST_F(MainFormTest, ClosingHidesToTrayAndOnlyExitEndsTheAgent) {
@@ -115,7 +129,7 @@ TEST_F(MainFormTest, ScalesOnlyShowsTheWindowUntilSettingsAreSaved) {
 
     FSetupSaves = true;
     form.mnuSettingsClick();
-    EXPECT_TRUE(form.Agent().SyncTimer().isActive());
+    EXPECT_TRUE(form.Agent().SyncTimer().IsActive());
     ASSERT_TRUE(ProcessEventsUntil([&] { return SyncDone(); }));
     EXPECT_EQ(form.StatusLabel().text(), "Status: OK");
     form.mnuOpenUtmClick();
@@ -163,17 +177,18 @@ TEST_F(MainFormTest, RefreshLogKeepsTheReadersSelection) {
 TEST(InstanceChannelTest, ASecondStartCountsOnlyAnAnsweringAgent) {
     const QString name =
         InstanceChannelName("/instance-test/" + std::to_string(QCoreApplication::applicationPid()));
-    TInstanceChannel channel;
+    TLocalSocketChannel channel(name);
+    TLocalSocketChannel secondStart(name);
     int shown = 0;
-    ASSERT_TRUE(channel.Listen(name, [&] { ++shown; }));
+    ASSERT_TRUE(channel.Listen([&] { ++shown; }));
     // The asking side blocks, as a second process does; the agent answers from its event loop.
-    auto asked = std::async(std::launch::async, [&] { return AskRunningAgentToShow(name); });
+    auto asked = std::async(std::launch::async, [&] { return secondStart.AskRunningAgentToShow(); });
     ASSERT_TRUE(ProcessEventsUntil([&] { return asked.wait_for(0s) == std::future_status::ready; }));
     EXPECT_TRUE(asked.get());
     EXPECT_EQ(shown, 1);
 
     channel.Close();  // an ending agent
-    EXPECT_FALSE(AskRunningAgentToShow(name));
+    EXPECT_FALSE(secondStart.AskRunningAgentToShow());
 }
 
 }  // namespace

@@ -39,8 +39,8 @@ TEST(MainWindowLinks, ScalesSavedAreAppliedAndPreparationPausesSync) {
     form.FormCreate();
 
     form.mnuScalesBrandClick(sbMassaK);
-    EXPECT_TRUE(form.Agent().ScalesTimer().isActive());
-    EXPECT_EQ(form.Agent().ScalesTimer().interval(), 2000);
+    EXPECT_TRUE(form.Agent().ScalesTimer().IsActive());
+    EXPECT_EQ(form.Agent().ScalesTimer().Interval().count(), 2000);
     EXPECT_NE(test::ReadFileText(LogFilePath()).find("Scales Масса-К saved; active=True"), std::string::npos);
 
     form.mnuBootstrapClick();

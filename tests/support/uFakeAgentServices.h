@@ -1,7 +1,5 @@
 #pragma once
 // Stand-ins for the agent's services, so that the scheduler and the main window run without peers.
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -11,18 +9,6 @@
 #include "agent/uAgentServices.h"
 
 namespace egaiss::test {
-
-// Runs the event loop until `done` holds or a generous deadline passes.
-template <typename TCondition>
-bool ProcessEventsUntil(TCondition done, int timeoutMs = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // A gate a fake job waits at until the test opens it.
 class TGate {

@@ -1,0 +1,155 @@
+#include "agent/uPortableLoop.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace egaiss {
+
+class TPortableLoop::TTimer final : public TLoopTimer {
+public:
+    TTimer(TPortableLoop& loop, std::uint64_t id) : FLoop(loop), FId(id) {}
+    ~TTimer() override { FLoop.FTimers.erase(FId); }
+    TTimer(const TTimer&) = delete;
+    TTimer& operator=(const TTimer&) = delete;
+
+    void Start() override {
+        TTimerState& state = State();
+        state.Active = true;
+        state.Due = FLoop.Now() + state.Interval;
+    }
+    void Stop() override { State().Active = false; }
+    void SetInterval(std::chrono::milliseconds interval) override {
+        State().Interval = std::max(interval, std::chrono::milliseconds(0));
+        if (IsActive()) Start();
+    }
+    std::chrono::milliseconds Interval() const override { return FLoop.FTimers.at(FId).Interval; }
+    bool IsActive() const override { return FLoop.FTimers.at(FId).Active; }
+
+private:
+    TTimerState& State() { return FLoop.FTimers.at(FId); }
+
+    TPortableLoop& FLoop;
+    const std::uint64_t FId;
+};
+
+TPortableLoop::TPortableLoop(TClock clock) : FClock(std::move(clock)) {}
+
+TPortableLoop::~TPortableLoop() = default;
+
+TPortableLoop::TTimePoint TPortableLoop::Now() const {
+    return FClock ? FClock() : std::chrono::steady_clock::now();
+}
+
+void TPortableLoop::Post(std::function<void()> step) {
+    {
+        const std::lock_guard lock(FMutex);
+        FPosted.push_back(std::move(step));
+    }
+    FWake.notify_one();
+}
+
+std::unique_ptr<TLoopTimer> TPortableLoop::CreateTimer(std::function<void()> tick) {
+    const std::uint64_t id = FNextTimerId++;
+    FTimers[id].Tick = std::move(tick);
+    return std::make_unique<TTimer>(*this, id);
+}
+
+void TPortableLoop::Quit() {
+    FQuit = true;
+}
+
+void TPortableLoop::RunGuarded(const std::function<void()>& step) {
+    if (!FOnException) {
+        step();
+        return;
+    }
+    try {
+        step();
+    } catch (const std::exception& error) {
+        FOnException(error);
+    }
+}
+
+bool TPortableLoop::RunPosted() {
+    std::deque<std::function<void()>> batch;
+    {
+        const std::lock_guard lock(FMutex);
+        batch.swap(FPosted);
+    }
+    const bool any = !batch.empty();
+    while (!batch.empty() && !FQuit) {
+        const std::function<void()> step = std::move(batch.front());
+        batch.pop_front();
+        RunGuarded(step);
+    }
+    if (!batch.empty()) {
+        // Quit came first: what is left stays queued, ahead of what was posted meanwhile.
+        const std::lock_guard lock(FMutex);
+        FPosted.insert(FPosted.begin(), std::make_move_iterator(batch.begin()),
+                       std::make_move_iterator(batch.end()));
+    }
+    return any;
+}
+
+bool TPortableLoop::RunDueTimers() {
+    const TTimePoint now = Now();
+    // A tick may create, stop or destroy timers, so the due ones are looked up again one by one.
+    std::vector<std::uint64_t> due;
+    for (const auto& [id, state] : FTimers) {
+        if (state.Active && state.Due <= now) due.push_back(id);
+    }
+    for (const std::uint64_t id : due) {
+        const auto timer = FTimers.find(id);
+        if (FQuit) break;
+        if (timer == FTimers.end() || !timer->second.Active) continue;
+        timer->second.Due = now + timer->second.Interval;
+        const std::function<void()> tick = timer->second.Tick;  // the tick may destroy its timer
+        RunGuarded(tick);
+    }
+    return !due.empty();
+}
+
+bool TPortableLoop::RunDue() {
+    const bool posted = RunPosted();
+    const bool ticked = !FQuit && RunDueTimers();
+    return posted || ticked;
+}
+
+void TPortableLoop::WaitForWork(TTimePoint limit) {
+    for (const auto& [id, state] : FTimers) {
+        if (state.Active) limit = std::min(limit, state.Due);
+    }
+    std::unique_lock lock(FMutex);
+    if (!FPosted.empty()) return;
+    if (limit == TTimePoint::max()) {
+        FWake.wait(lock);
+    } else {
+        // A clock of the tests' own measures the deadline, real time the wait: wait at most as
+        // long as the clocks differ.
+        FWake.wait_for(lock, limit - Now());
+    }
+}
+
+void TPortableLoop::Run() {
+    while (!FQuit) {
+        RunDue();
+        if (!FQuit) WaitForWork(TTimePoint::max());
+    }
+    FQuit = false;
+}
+
+bool TPortableLoop::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        RunDue();
+        FQuit = false;  // a quit ends Run only
+        if (done()) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        // Work of other threads does not wake the loop: look again soon.
+        WaitForWork(Now() + std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(5),
+                                                                          deadline - now));
+    }
+}
+
+}  // namespace egaiss
