@@ -4,8 +4,10 @@
 #include <charconv>
 #include <exception>
 
+#include "agent/uAgentStatus.h"
 #include "agent/uJobTracker.h"
 #include "core/uEgaissRu.h"
+#include "platform/uPath.h"
 #include "scales/uVesiFolderWatch.h"
 
 namespace egaiss {
@@ -32,9 +34,11 @@ std::string SearchError(const std::exception& error) {
 
 }  // namespace
 
-TScalesEditor::TScalesEditor(TMainLoop& loop, TScalesEditorView& view, int brand, const TScalesConfig& cfg,
-                             TMassaDiscoveryParams search, TMassaTimeouts loadTimeouts)
+TScalesEditor::TScalesEditor(TMainLoop& loop, TScalesEditorView& view, TPrompts& prompts, int brand,
+                             const TScalesConfig& cfg, TMassaDiscoveryParams search,
+                             TMassaTimeouts loadTimeouts)
     : FView(view),
+      FPrompts(prompts),
       FBrand(brand),
       FCfg(cfg),
       FSearch(std::move(search)),
@@ -54,10 +58,44 @@ TScaleBrandConfig& TScalesEditor::EditedBrand() {
     return FCfg.Brands.at(static_cast<std::size_t>(FBrand));
 }
 
+TScalesFormTexts TScalesEditor::Texts() const {
+    const std::string brand = ScaleBrandTitle(FBrand);
+    return {"Весы: " + brand,
+            "Протокол R (Ethernet). Укажите папку и имя файла, как в справочнике весов ERP (точное имя или "
+            "маска, напр. massa_k*.csv).",
+            "Включить " + brand,
+            "Папка",
+            "Ожидаемый файл (имя или маска)",
+            "Опрос, с",
+            "MAC"};
+}
+
 void TScalesEditor::Open() {
     EnsureMacAddr(FCfg);
+    const TScaleBrandConfig& brand = BrandConfig();
+    FView.ShowValues({brand.Enabled, brand.VesiDir, brand.ExpectFile, std::to_string(brand.PollSeconds)},
+                     FCfg.MacAddr);
     FView.ShowSearching(false, "");
-    FView.ShowScales(BrandConfig().Scales);
+    FView.ShowScales(brand.Scales);
+}
+
+void TScalesEditor::BrowseFolderClicked(const std::string& dir) {
+    const std::string folder = FPrompts.ChooseFolder("Папка файлов весов", dir);
+    if (!folder.empty()) FView.ShowDir(PathUtf8(Utf8Path(folder).make_preferred()));
+}
+
+void TScalesEditor::BrowseFileClicked(const std::string& dir, const std::string& file) {
+    const std::string chosen =
+        FPrompts.ChooseFile(Texts().Title, JoinPath(dir, file), scales_texts::FileFilter);
+    if (chosen.empty()) return;
+    const std::filesystem::path path = Utf8Path(chosen).make_preferred();
+    FView.ShowDir(PathUtf8(path.parent_path() / ""));
+    FView.ShowFile(PathUtf8(path.filename()));
+}
+
+void TScalesEditor::AddClicked() {
+    std::string line = "192.168.0.1:" + std::to_string(DefaultScalePort(FBrand));
+    if (FPrompts.InputText("Добавить весы", "host:port[:serial]", line)) AddScale(line);
 }
 
 void TScalesEditor::ControlsToConfig(const TScalesFormValues& values) {
@@ -159,13 +197,65 @@ bool TScalesEditor::RequestStop(bool closeSocket) {
     return true;
 }
 
-TScalesNotice TScalesEditor::LoadNow(const TScalesFormValues& values) {
+void TScalesEditor::StopClicked() {
+    if (RequestStop(true)) FView.ShowStopping("Остановка...");
+}
+
+bool TScalesEditor::CancelRequested() {
+    return !RequestStop(false);
+}
+
+bool TScalesEditor::CloseRequested() {
+    if (!RequestStop(true)) return true;
+    FView.ShowStopping("Остановка поиска...");
+    return false;
+}
+
+void TScalesEditor::LoadNowClicked(const TScalesFormValues& values) {
+    if (FLoading) return;
     ControlsToConfig(values);
-    TVesiLoadResult result;
-    if (PollScalesFolders(FCfg, true, result, FLoadTimeouts))
-        return {TScalesNoticeKind::snkInformation, result.Message};
-    if (!result.Message.empty()) return {TScalesNoticeKind::snkWarning, result.Message};
-    return {TScalesNoticeKind::snkInformation, "Нечего загружать"};
+    FLoading = true;
+    FView.ShowLoading(true);
+    FJobs->JobStarted();
+    // A closed dialog leaves the load to finish on its own; its result is then dropped.
+    FWorkers.Start([this, jobs = FJobs, cfg = FCfg, timeouts = FLoadTimeouts] {
+        TScalesNotice notice;
+        std::exception_ptr failure;
+        try {
+            TVesiLoadResult result;
+            if (PollScalesFolders(cfg, true, result, timeouts)) {
+                notice = {TScalesNoticeKind::snkInformation, result.Message};
+            } else if (!result.Message.empty()) {
+                notice = {TScalesNoticeKind::snkWarning, result.Message};
+            } else {
+                notice = {TScalesNoticeKind::snkInformation, "Нечего загружать"};
+            }
+        } catch (const std::exception&) {
+            failure = std::current_exception();
+        }
+        jobs->JobFinished([this, notice, failure] {
+            FLoading = false;
+            FView.ShowLoading(false);
+            // A failure goes where an exception of the dialog's own handlers goes.
+            if (failure) std::rethrow_exception(failure);
+            ShowNotice(notice);
+        });
+    });
+}
+
+void TScalesEditor::ShowNotice(const TScalesNotice& notice) {
+    const TMessageKind kind =
+        notice.Kind == TScalesNoticeKind::snkWarning ? TMessageKind::mkWarning : TMessageKind::mkInformation;
+    FPrompts.Message(kind, AppTitle(), notice.Text);
+}
+
+void TScalesEditor::SaveClicked(const TScalesFormValues& values) {
+    const std::string warning = Save(values);
+    if (!warning.empty()) {
+        FPrompts.Message(TMessageKind::mkWarning, AppTitle(), warning);
+        return;
+    }
+    FView.CloseSaved();
 }
 
 std::string TScalesEditor::Save(const TScalesFormValues& values) {

@@ -2,9 +2,6 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -41,23 +38,19 @@ QPushButton* NewButton(const QString& caption, QWidget* parent) {
 
 TfrmScales::TfrmScales(int brand, const TScalesConfig& cfg, TMassaDiscoveryParams search, QWidget* parent)
     : QDialog(parent),
-      FEditor(std::make_unique<TScalesEditor>(QtMainLoop(), static_cast<TScalesEditorView&>(*this), brand,
-                                              cfg, std::move(search))) {
+      FEditor(std::make_unique<TScalesEditor>(QtMainLoop(), static_cast<TScalesEditorView&>(*this), FPrompts,
+                                              brand, cfg, std::move(search))) {
     BuildControls();
-    ShowBrandSettings();
+    ShowTexts();
+    FEditor->Open();
 }
 
-// The editor goes first: it drops what a search still posts to this dialog.
+// The editor goes first: it drops what a search or a load still posts to this dialog.
 TfrmScales::~TfrmScales() {
     FEditor.reset();
 }
 
 bool TfrmScales::EditScales(int brand, TScalesConfig& cfg, QWidget* parent) {
-    if (!IsBrandSupported(brand)) {
-        UiPrompts().Message(parent, TMessageKind::mkInformation, WindowTitle(),
-                            Ui(ScaleBrandTitle(brand) + ": протокол будет в следующих версиях."));
-        return false;
-    }
     TfrmScales dialog(brand, cfg,
                       BrandSearchParams(cfg.Brands[static_cast<std::size_t>(brand)].SearchSubnets), parent);
     if (dialog.exec() != QDialog::Accepted) return false;
@@ -90,14 +83,14 @@ void TfrmScales::BuildControls() {
     pbSearch = new QProgressBar(this);
     pbSearch->setRange(0, 0);  // marquee
     pbSearch->setFixedWidth(120);
-    btnFind = NewButton("Найти в сети", this);
-    btnStopFind = NewButton("Стоп", this);
-    btnAdd = NewButton("Добавить IP", this);
-    btnRemove = NewButton("Удалить", this);
-    btnLoadNow = NewButton("Загрузить сейчас", this);
-    btnSave = new QPushButton("OK", this);
+    btnFind = NewButton(scales_texts::Find, this);
+    btnStopFind = NewButton(scales_texts::Stop, this);
+    btnAdd = NewButton(scales_texts::Add, this);
+    btnRemove = NewButton(scales_texts::Remove, this);
+    btnLoadNow = NewButton(scales_texts::LoadNow, this);
+    btnSave = new QPushButton(scales_texts::Ok, this);
     btnSave->setDefault(true);
-    btnCancel = NewButton("Отмена", this);
+    btnCancel = NewButton(scales_texts::Cancel, this);
 
     auto* fields = new QGridLayout;
     fields->addWidget(lblDir, 0, 0);
@@ -136,14 +129,16 @@ void TfrmScales::BuildControls() {
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
-    connect(btnBrowse, &QPushButton::clicked, this, &TfrmScales::btnBrowseClick);
-    connect(btnBrowseFile, &QPushButton::clicked, this, &TfrmScales::btnBrowseFileClick);
-    connect(btnFind, &QPushButton::clicked, this, &TfrmScales::btnFindClick);
-    connect(btnStopFind, &QPushButton::clicked, this, &TfrmScales::btnStopFindClick);
-    connect(btnAdd, &QPushButton::clicked, this, &TfrmScales::btnAddClick);
+    connect(btnBrowse, &QPushButton::clicked, this,
+            [this] { FEditor->BrowseFolderClicked(Std(edtDir->text())); });
+    connect(btnBrowseFile, &QPushButton::clicked, this,
+            [this] { FEditor->BrowseFileClicked(Std(edtDir->text()), Std(edtFile->text())); });
+    connect(btnFind, &QPushButton::clicked, this, [this] { FEditor->Find(); });
+    connect(btnStopFind, &QPushButton::clicked, this, [this] { FEditor->StopClicked(); });
+    connect(btnAdd, &QPushButton::clicked, this, [this] { FEditor->AddClicked(); });
     connect(btnRemove, &QPushButton::clicked, this, &TfrmScales::btnRemoveClick);
-    connect(btnLoadNow, &QPushButton::clicked, this, &TfrmScales::btnLoadNowClick);
-    connect(btnSave, &QPushButton::clicked, this, &TfrmScales::btnSaveClick);
+    connect(btnLoadNow, &QPushButton::clicked, this, [this] { FEditor->LoadNowClicked(FormValues()); });
+    connect(btnSave, &QPushButton::clicked, this, [this] { FEditor->SaveClicked(FormValues()); });
     connect(btnCancel, &QPushButton::clicked, this, &TfrmScales::reject);
 
     // Named as in the description of the window, which is also how tests find them.
@@ -162,26 +157,31 @@ void TfrmScales::BuildControls() {
         control->setObjectName(name);
 }
 
-void TfrmScales::ShowBrandSettings() {
-    const QString brandTitle = Ui(ScaleBrandTitle(FEditor->Brand()));
-    setWindowTitle("Весы: " + brandTitle);
-    lblHint->setText(
-        "Протокол R (Ethernet). Укажите папку и имя файла, как в справочнике весов ERP (точное имя или "
-        "маска, "
-        "напр. massa_k*.csv).");
-    chkEnabled->setText("Включить " + brandTitle);
-    lblDir->setText("Папка");
-    lblFile->setText("Ожидаемый файл (имя или маска)");
-    lblPoll->setText("Опрос, с");
-    lblMac->setText("MAC");
+void TfrmScales::ShowTexts() {
+    const TScalesFormTexts texts = FEditor->Texts();
+    setWindowTitle(Ui(texts.Title));
+    lblHint->setText(Ui(texts.Hint));
+    chkEnabled->setText(Ui(texts.Enabled));
+    lblDir->setText(Ui(texts.Dir));
+    lblFile->setText(Ui(texts.File));
+    lblPoll->setText(Ui(texts.Poll));
+    lblMac->setText(Ui(texts.Mac));
+}
 
-    FEditor->Open();
-    const TScaleBrandConfig& brand = FEditor->BrandConfig();
-    chkEnabled->setChecked(brand.Enabled);
-    edtDir->setText(Ui(brand.VesiDir));
-    edtFile->setText(Ui(brand.ExpectFile));
-    edtPoll->setText(QString::number(brand.PollSeconds));
-    edtMac->setText(Ui(FEditor->Config().MacAddr));
+void TfrmScales::ShowValues(const TScalesFormValues& values, const std::string& mac) {
+    chkEnabled->setChecked(values.Enabled);
+    edtDir->setText(Ui(values.Dir));
+    edtFile->setText(Ui(values.File));
+    edtPoll->setText(Ui(values.Poll));
+    edtMac->setText(Ui(mac));
+}
+
+void TfrmScales::ShowDir(const std::string& dir) {
+    edtDir->setText(Ui(dir));
+}
+
+void TfrmScales::ShowFile(const std::string& file) {
+    edtFile->setText(Ui(file));
 }
 
 TScalesFormValues TfrmScales::FormValues() const {
@@ -207,36 +207,18 @@ void TfrmScales::ShowSearchText(const std::string& text) {
     lblSearch->setText(Ui(text));
 }
 
-void TfrmScales::btnBrowseClick() {
-    const QString folder = UiPrompts().ChooseFolder(this, "Папка файлов весов", edtDir->text());
-    if (!folder.isEmpty()) edtDir->setText(QDir::toNativeSeparators(folder));
-}
-
-void TfrmScales::btnBrowseFileClick() {
-    const QString start = QDir(edtDir->text()).filePath(edtFile->text());
-    const QString file =
-        UiPrompts().ChooseFile(this, windowTitle(), start, "CSV/XLS (*.csv *.xls *.xml);;All (*.*)");
-    if (file.isEmpty()) return;
-    // The exact name chosen is expected from now on, not a mask.
-    const QFileInfo chosen(QDir::fromNativeSeparators(file));
-    edtDir->setText(QDir::toNativeSeparators(chosen.path() + "/"));
-    edtFile->setText(chosen.fileName());
-}
-
-void TfrmScales::btnFindClick() {
-    FEditor->Find();
-}
-
-void TfrmScales::btnStopFindClick() {
-    if (!FEditor->RequestStop(true)) return;
-    lblSearch->setText("Остановка...");
+void TfrmScales::ShowStopping(const std::string& text) {
+    lblSearch->setText(Ui(text));
     btnStopFind->setEnabled(false);
 }
 
-void TfrmScales::btnAddClick() {
-    QString line = "192.168.0.1:" + QString::number(DefaultScalePort(FEditor->Brand()));
-    if (UiPrompts().InputText(this, "Добавить весы", "host:port[:serial]", line))
-        FEditor->AddScale(Std(line));
+void TfrmScales::ShowLoading(bool on) {
+    btnLoadNow->setEnabled(!on);
+    if (on) {
+        setCursor(Qt::BusyCursor);
+    } else {
+        unsetCursor();
+    }
 }
 
 void TfrmScales::btnRemoveClick() {
@@ -245,32 +227,13 @@ void TfrmScales::btnRemoveClick() {
     FEditor->RemoveScale(lvScales->indexOfTopLevelItem(item));
 }
 
-void TfrmScales::btnLoadNowClick() {
-    const TScalesNotice notice = FEditor->LoadNow(FormValues());
-    const TMessageKind kind =
-        notice.Kind == TScalesNoticeKind::snkWarning ? TMessageKind::mkWarning : TMessageKind::mkInformation;
-    UiPrompts().Message(this, kind, WindowTitle(), Ui(notice.Text));
-}
-
-void TfrmScales::btnSaveClick() {
-    const std::string warning = FEditor->Save(FormValues());
-    if (!warning.empty()) {
-        UiPrompts().Message(this, TMessageKind::mkWarning, WindowTitle(), Ui(warning));
-        return;
-    }
-    accept();
-}
-
 void TfrmScales::reject() {
-    // Cancel during a search only asks it to end; the dialog stays until it has.
-    if (FEditor->RequestStop(false)) return;
-    QDialog::reject();
+    if (FEditor->CancelRequested()) QDialog::reject();
 }
 
 void TfrmScales::closeEvent(QCloseEvent* event) {
-    if (FEditor->RequestStop(true)) {
+    if (!FEditor->CloseRequested()) {
         event->ignore();
-        lblSearch->setText("Остановка поиска...");
         return;
     }
     QDialog::closeEvent(event);

@@ -1,10 +1,12 @@
 #pragma once
 // The scales dialog: one brand's automatic loading, drop folder, expected file, poll interval and
-// list of scales, with the LAN search, "load now" and saving. TScalesEditor holds the logic.
+// list of scales, with the LAN search, "load now" and saving. TScalesEditor holds the rules; this
+// dialog lays out the controls and forwards what the user does.
 #include <QDialog>
 #include <memory>
 
 #include "agent/uScalesEditor.h"
+#include "gui/uUiPrompts.h"
 
 class QCheckBox;
 class QLabel;
@@ -38,22 +40,22 @@ public slots:
 
 private:
     void BuildControls();
-    void ShowBrandSettings();
+    void ShowTexts();
     TScalesFormValues FormValues() const;
+    void btnRemoveClick();
 
+    // TScalesEditorView
+    void ShowValues(const TScalesFormValues& values, const std::string& mac) override;
+    void ShowDir(const std::string& dir) override;
+    void ShowFile(const std::string& file) override;
     void ShowScales(const std::vector<TScaleEndpoint>& scales) override;
     void ShowSearching(bool on, const std::string& text) override;
     void ShowSearchText(const std::string& text) override;
+    void ShowStopping(const std::string& text) override;
+    void ShowLoading(bool on) override;
+    void CloseSaved() override { accept(); }
 
-    void btnBrowseClick();
-    void btnBrowseFileClick();
-    void btnFindClick();
-    void btnStopFindClick();
-    void btnAddClick();
-    void btnRemoveClick();
-    void btnLoadNowClick();
-    void btnSaveClick();
-
+    TWindowPrompts FPrompts{this};
     std::unique_ptr<TScalesEditor> FEditor;
 
     QLabel* lblHint = nullptr;
