@@ -88,11 +88,18 @@ void TMainPresenter::RefreshLog() {
 }
 
 void TMainPresenter::ShowMainWindow() {
+    const bool shownBefore = FTimerLog->IsActive();
     FView.ShowWindow();
-    WindowShown();
+    if (shownBefore) {
+        RefreshLog();
+    } else {
+        WindowShown();
+    }
 }
 
 void TMainPresenter::WindowShown() {
+    // Showing the window may also report it shown: the log is read once.
+    if (FTimerLog->IsActive()) return;
     FTimerLog->Start();
     RefreshLog();
 }

@@ -116,9 +116,6 @@ public:
     bool Searching() const { return FDiscovering; }
     // Starts the LAN search unless one runs.
     void Find();
-    // Asks the running search to end: with `closeSocket` at once (Stop, closing the window),
-    // otherwise at its next test of the flag (Cancel). False when no search runs.
-    bool RequestStop(bool closeSocket);
     void StopClicked();
     // Cancel: false while a search runs, which is only asked to end; the dialog stays until it has.
     bool CancelRequested();
@@ -136,6 +133,9 @@ public:
     std::string Save(const TScalesFormValues& values);
 
 private:
+    // Asks the running search to end: with `closeSocket` at once (Stop, closing the window),
+    // otherwise at its next test of the flag (Cancel). False when no search runs.
+    bool RequestStop(bool closeSocket);
     TScaleBrandConfig& EditedBrand();
     void SearchFinished(const std::vector<TMassaDevice>& devices, bool cancelled, const std::string& error);
 

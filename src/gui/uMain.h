@@ -18,7 +18,6 @@
 #include "gui/uUiPrompts.h"
 
 class QAction;
-class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
