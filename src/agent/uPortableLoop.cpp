@@ -1,6 +1,7 @@
 #include "agent/uPortableLoop.h"
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 namespace egaiss {
@@ -16,6 +17,7 @@ public:
         TTimerState& state = State();
         state.Active = true;
         state.Due = FLoop.Now() + state.Interval;
+        state.StartOrder = FLoop.FNextStartOrder++;
     }
     void Stop() override { State().Active = false; }
     void SetInterval(std::chrono::milliseconds interval) override {
@@ -93,17 +95,33 @@ bool TPortableLoop::RunPosted() {
 
 bool TPortableLoop::RunDueTimers() {
     const TTimePoint now = Now();
-    // A tick may create, stop or destroy timers, so the due ones are looked up again one by one.
-    std::vector<std::uint64_t> due;
+    // Due timers tick in the order they fell due, and timers due at the same instant in the order
+    // they were started, whatever their creation order: the agent relies on a timer started first
+    // ticking first when intervals are equal. A tick may create, stop or destroy timers, so the due
+    // ones are looked up again one by one.
+    struct TDue {
+        TTimePoint Due;
+        std::uint64_t StartOrder;
+        std::uint64_t Id;
+        bool operator<(const TDue& other) const {
+            return std::tie(Due, StartOrder) < std::tie(other.Due, other.StartOrder);
+        }
+    };
+    std::vector<TDue> due;
     for (const auto& [id, state] : FTimers) {
-        if (state.Active && state.Due <= now) due.push_back(id);
+        if (state.Active && state.Due <= now) due.push_back({state.Due, state.StartOrder, id});
     }
-    for (const std::uint64_t id : due) {
-        const auto timer = FTimers.find(id);
+    std::sort(due.begin(), due.end());
+    for (const TDue& entry : due) {
+        const auto timer = FTimers.find(entry.Id);
         if (FQuit) break;
         if (timer == FTimers.end() || !timer->second.Active) continue;
-        timer->second.Due = now + timer->second.Interval;
-        const std::function<void()> tick = timer->second.Tick;  // the tick may destroy its timer
+        TTimerState& state = timer->second;
+        // The next tick keeps the timer's phase, so that the order above holds round after round;
+        // a loop that fell behind skips the missed ticks instead of running them in a burst.
+        state.Due += state.Interval;
+        if (state.Due <= now) state.Due = now + state.Interval;
+        const std::function<void()> tick = state.Tick;  // the tick may destroy its timer
         RunGuarded(tick);
     }
     return !due.empty();

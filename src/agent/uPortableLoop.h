@@ -52,6 +52,7 @@ private:
         std::chrono::milliseconds Interval{0};
         bool Active = false;
         TTimePoint Due{};
+        std::uint64_t StartOrder = 0;  // breaks ties between timers due at the same instant
     };
 
     TTimePoint Now() const;
@@ -69,6 +70,7 @@ private:
     bool FQuit = false;                            // the loop's thread only
     std::map<std::uint64_t, TTimerState> FTimers;  // the loop's thread only
     std::uint64_t FNextTimerId = 1;
+    std::uint64_t FNextStartOrder = 1;
 };
 
 }  // namespace egaiss

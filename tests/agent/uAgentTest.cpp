@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "agent/uAgent.h"
@@ -452,6 +453,26 @@ TEST(PortableLoopTest, TimersTickAtTheirIntervalAndStopRestartAndDestroyHold) {
     clock.Now += 1s;
     loop.RunDue();
     EXPECT_EQ(ticks, 2);
+}
+
+TEST(PortableLoopTest, TimersDueTogetherTickInTheOrderTheyWereStartedRoundAfterRound) {
+    TManualClock clock;
+    TPortableLoop loop(clock.Clock());
+    std::string order;
+    auto createdFirst = loop.CreateTimer([&] { order += 'a'; });
+    auto createdSecond = loop.CreateTimer([&] { order += 'b'; });
+    for (auto* timer : {createdSecond.get(), createdFirst.get()}) {
+        timer->SetInterval(60s);
+        timer->Start();
+    }
+    for (int round = 0; round < 2; ++round) {
+        clock.Now += 60s;
+        loop.RunDue();
+    }
+    // A loop that wakes late runs each timer once and keeps the order.
+    clock.Now += 200s;
+    loop.RunDue();
+    EXPECT_EQ(order, "bababa");
 }
 
 TEST(PortableLoopTest, AnExceptionFromAStepGoesToTheHandlerAndTheLoopGoesOn) {
