@@ -54,7 +54,7 @@ void TMainPresenter::Start() {
 }
 
 bool TMainPresenter::EditConfig(TEgaissConfig& cfg) {
-    return FView.EditConfig(cfg, !cfg.IsComplete());
+    return FView.EditConfig(cfg);
 }
 
 void TMainPresenter::StatusChanged() {

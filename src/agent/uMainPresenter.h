@@ -66,7 +66,7 @@ public:
 
     // The other windows, modal over this one.
     // The settings dialog; true when the user saved (agent.ini written, cfg reloaded).
-    virtual bool EditConfig(TEgaissConfig& cfg, bool firstRun) = 0;
+    virtual bool EditConfig(TEgaissConfig& cfg) = 0;
     virtual void ShowQueue(const TEgaissConfig& cfg) = 0;
     virtual void ShowBootstrap(const TEgaissConfig& cfg, const TSyncPauser& pause) = 0;
     // The scales dialog of a supported brand; true when the user saved cfg.

@@ -112,12 +112,12 @@ int SetConfigValues(const std::vector<std::string>& assignments, std::ostream& o
     try {
         TConfigDraft draft = LoadConfigDraft();
         std::string refused = SetDraftValues(draft, assignments);
-        if (refused.empty() && !draft.IsComplete()) refused = MissingFieldsMessage;
+        if (refused.empty()) refused = DraftRefusal(draft);
         if (!refused.empty()) {
             err << "VelmoraEgaissAgent: config --set: " << refused << "\n";
             return ExitUsage;
         }
-        out << EffectiveConfigText(SaveConfigDraft(draft));
+        out << EffectiveConfigText(SaveConfigDraftKeepingScales(draft));
         return ExitOk;
     } catch (const std::exception& error) {
         LogException("Config command", error);

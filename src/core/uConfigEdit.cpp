@@ -17,10 +17,15 @@ bool IsWholeNumber(const std::string& text, int low, int high) {
     return failure == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
 }
 
+// An http or https address with a host: "my velmora shop" or "https://" is not one.
 bool IsWebAddress(const std::string& url) {
     const std::string lower = LowerAscii(url);
     for (const std::string_view scheme : {"http://", "https://"}) {
-        if (lower.rfind(scheme, 0) == 0 && lower.size() > scheme.size()) return true;
+        if (lower.rfind(scheme, 0) != 0) continue;
+        const std::string rest = lower.substr(scheme.size());
+        const std::string host = rest.substr(0, rest.find_first_of("/?#"));
+        return !host.empty() && host[0] != ':' && host.find_first_of(" \t") == std::string::npos &&
+               url.find(' ') == std::string::npos;
     }
     return false;
 }
@@ -60,6 +65,19 @@ const std::vector<TSettingRule>& SettingRules() {
     return rules;
 }
 
+const TSettingRule& RuleOf(const std::string& key) {
+    const auto& rules = SettingRules();
+    return *std::find_if(rules.begin(), rules.end(), [&](const auto& rule) { return key == rule.Key; });
+}
+
+// Why `value` is refused for the rule's key, naming the key; empty when it is accepted.
+std::string Refusal(const TSettingRule& rule, const std::string& value) {
+    // A line break inside a value would slip another line into agent.ini.
+    if (!HasControlCharacter(value) && (!rule.Accepts || rule.Accepts(value))) return {};
+    const char* expected = rule.Expected ? rule.Expected : "text without control characters";
+    return std::string(rule.Key) + ": expected " + expected + ", got '" + value + "'";
+}
+
 std::string ReplaceSettingLine(const std::string& text, const std::string& key, const std::string& value) {
     std::string result;
     bool written = false;
@@ -86,6 +104,12 @@ TEgaissConfig TConfigDraft::Parsed() const {
     return cfg;
 }
 
+std::string DraftRefusal(const TConfigDraft& draft) {
+    const TEgaissConfig cfg = draft.Parsed();
+    if (!cfg.IsComplete()) return MissingFieldsMessage;
+    return Refusal(RuleOf("server_url"), cfg.ServerURL);
+}
+
 TConfigDraft LoadConfigDraft() {
     const std::string text = ReadConfigText();
     return {ConfigTextForEditing(text), ParseConfigText(text).AutoStart};
@@ -102,11 +126,8 @@ std::string SetDraftValue(TConfigDraft& draft, const std::string& key, const std
     const auto rule = std::find_if(rules.begin(), rules.end(), [&](const auto& r) { return name == r.Key; });
     if (rule == rules.end()) return "unknown key: " + key;
     const std::string trimmed = TrimControl(value);
-    // A line break inside a value would slip another line into agent.ini.
-    if (HasControlCharacter(trimmed) || (rule->Accepts && !rule->Accepts(trimmed))) {
-        const char* expected = rule->Expected ? rule->Expected : "text without control characters";
-        return name + ": expected " + expected + ", got '" + trimmed + "'";
-    }
+    std::string refused = Refusal(*rule, trimmed);
+    if (!refused.empty()) return refused;
     if (name == "autostart") {
         draft.AutoStart = ParseConfigBool(trimmed);
     } else {

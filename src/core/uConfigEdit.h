@@ -22,6 +22,10 @@ struct TConfigDraft {
     bool IsComplete() const { return Parsed().IsComplete(); }
 };
 
+// Why the draft may not be saved: the missing-fields message, or the refusal of its server address
+// naming the key (the check `config --set` applies to a value given for it); empty when it may.
+std::string DraftRefusal(const TConfigDraft& draft);
+
 // The draft of the current agent.ini; an empty text when there is none. Raises EFileError when
 // the file exists but cannot be read.
 TConfigDraft LoadConfigDraft();

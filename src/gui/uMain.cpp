@@ -213,8 +213,8 @@ void TfrmMain::CloseForExit() {
     close();
 }
 
-bool TfrmMain::EditConfig(TEgaissConfig& cfg, bool firstRun) {
-    return FLinks.EditConfig(cfg, firstRun, this);
+bool TfrmMain::EditConfig(TEgaissConfig& cfg) {
+    return FLinks.EditConfig(cfg, this);
 }
 
 void TfrmMain::ShowQueue(const TEgaissConfig& cfg) {

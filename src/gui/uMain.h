@@ -28,7 +28,7 @@ namespace egaiss {
 // The windows and the desktop services the main window opens; tests put stand-ins here.
 struct TMainWindowLinks {
     // The settings dialog (TfrmSetup::EditConfig).
-    std::function<bool(TEgaissConfig& cfg, bool firstRun, QWidget* parent)> EditConfig;
+    std::function<bool(TEgaissConfig& cfg, QWidget* parent)> EditConfig;
     // The outgoing queue window (TfrmQueue::ShowQueue).
     std::function<void(const TEgaissConfig& cfg, QWidget* parent)> ShowQueue;
     // The desktop's browser; false when it could not be started.
@@ -97,7 +97,7 @@ private:
     void HideWindow() override;
     bool IsWindowShown() const override { return isVisible(); }
     void CloseForExit() override;
-    bool EditConfig(TEgaissConfig& cfg, bool firstRun) override;
+    bool EditConfig(TEgaissConfig& cfg) override;
     void ShowQueue(const TEgaissConfig& cfg) override;
     void ShowBootstrap(const TEgaissConfig& cfg, const TSyncPauser& pause) override;
     bool EditScales(int brand, TScalesConfig& cfg) override;

@@ -1,16 +1,9 @@
 #pragma once
-// The window over the server's outgoing queue: what waits to be sent to the UTM and what failed,
-// and clearing them on the server.
+// The window over the server's outgoing queue (the rules are TQueuePresenter's).
 #include <QDialog>
 
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
-
-#include "agent/uWorkerThreads.h"
-#include "clients/uVelmoraApi.h"
-#include "core/uEgaissConfig.h"
+#include "agent/uQueuePresenter.h"
+#include "gui/uUiPrompts.h"
 
 class QLabel;
 class QPushButton;
@@ -18,51 +11,24 @@ class QTreeWidget;
 
 namespace egaiss {
 
-class TJobTracker;
-
-class TfrmQueue : public QDialog {
+class TfrmQueue : public QDialog, private TQueueView {
     Q_OBJECT
 
 public:
     // Modal. The server is asked from a worker thread, so a silent server never freezes the window;
     // while a request runs, the buttons that would start another are disabled.
     static void ShowQueue(const TEgaissConfig& cfg, QWidget* parent = nullptr);
-    ~TfrmQueue() override;
 
 private:
-    struct TQueueStatus {
-        bool Answered = false;  // the answer was a JSON object
-        std::vector<TOutboxStatusRow> Rows;
-        int Queued = 0;
-        int Errors = 0;
-    };
-    struct TClearResult {
-        bool Answered = false;
-        int Cleared = 0;
-    };
-    template <typename TAnswer>
-    struct TServerReply {
-        TAnswer Answer;
-        std::optional<std::string> Failure;  // the message of an exception
-    };
-
     TfrmQueue(const TEgaissConfig& cfg, QWidget* parent);
 
     void FormCreate();
-    void LoadQueue();
-    void ShowQueueStatus(const TServerReply<TQueueStatus>& reply);
-    void FillList(const std::vector<TOutboxStatusRow>& rows);
-    void ClearStatuses(const std::vector<std::string>& statuses, const std::string& reason);
-    void ShowClearResult(const TServerReply<TClearResult>& reply, const std::string& reason);
-    void ConfirmAndClear(const QString& question, const std::vector<std::string>& statuses,
-                         const std::string& reason);
-    template <typename TAnswer, typename TAsk, typename TShow>
-    void AskServer(TAsk ask, TShow show);
-    void SetBusy(bool busy);
 
-    TEgaissConfig FCfg;
-    std::shared_ptr<TJobTracker> FJobs;
-    TWorkerThreads FWorkers;
+    // TQueueView
+    void ShowSummary(const std::string& text) override;
+    void ShowRows(const std::vector<TQueueRow>& rows) override;
+    void ShowBusy(bool busy) override;
+
     QLabel* lblSummary;
     QTreeWidget* lvQueue;
     QPushButton* btnRefresh;
@@ -70,6 +36,9 @@ private:
     QPushButton* btnClearErrors;
     QPushButton* btnClearBoth;
     QPushButton* btnClose;
+    TWindowPrompts FPrompts;
+    // Last: destroyed first, so that nothing it does on its way out reaches freed controls.
+    TQueuePresenter FPresenter;
 };
 
 }  // namespace egaiss

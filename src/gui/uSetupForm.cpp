@@ -25,8 +25,8 @@ constexpr int ButtonSpacing = 4;
 constexpr int ButtonWidth = 75;
 constexpr int ScalesOnlyButtonWidth = 110;
 
-QPushButton* NewButton(const char* name, const QString& caption, QWidget* parent) {
-    auto* button = new QPushButton(caption, parent);
+QPushButton* NewButton(const char* name, const char* caption, QWidget* parent) {
+    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
     button->setObjectName(name);
     button->setAutoDefault(false);
     return button;
@@ -34,35 +34,31 @@ QPushButton* NewButton(const char* name, const QString& caption, QWidget* parent
 
 }  // namespace
 
-TfrmSetup::TfrmSetup(const TConfigDraft& draft, bool firstRun, QWidget* parent)
+TfrmSetup::TfrmSetup(QWidget* parent)
     : QDialog(parent),
+      FPrompts(this),
+      FPresenter(*this, FPrompts),
       lblHint(new QLabel(this)),
       memConfig(new QPlainTextEdit(this)),
-      chkAutostart(new QCheckBox(QStringLiteral("Запускать агента вместе с Windows"), this)),
-      btnPaste(NewButton("btnPaste", QStringLiteral("Вставить из буфера"), this)),
-      btnBootstrap(NewButton("btnBootstrap", QStringLiteral("Подготовить компьютер к ЕГАИС"), this)),
-      btnSave(NewButton("btnSave", QStringLiteral("OK"), this)),
-      btnCancel(NewButton("btnCancel", QStringLiteral("Отмена"), this)) {
+      chkAutostart(new QCheckBox(QString::fromUtf8(setup_texts::Autostart), this)),
+      btnPaste(NewButton("btnPaste", setup_texts::Paste, this)),
+      btnBootstrap(NewButton("btnBootstrap", setup_texts::Bootstrap, this)),
+      btnSave(NewButton("btnSave", setup_texts::Ok, this)),
+      btnCancel(NewButton("btnCancel", setup_texts::Cancel, this)) {
     FormCreate();
-    memConfig->setPlainText(QString::fromStdString(draft.Text));
-    chkAutostart->setChecked(draft.AutoStart);
-    if (firstRun) ShowFirstRun();
 }
 
 void TfrmSetup::FormCreate() {
-    setWindowTitle(QStringLiteral("Velmora EGAIS - Settings"));
+    setWindowTitle(QString::fromUtf8(setup_texts::Title));
     PlaceFixedCentred(*this, ClientWidth, ClientHeight);
     lblHint->setObjectName("lblHint");
     lblHint->setWordWrap(true);
-    lblHint->setText(QStringLiteral(
-        "Paste config from Velmora (EGAIS -> agent settings) via \"Paste from clipboard\" or Ctrl+V."));
     memConfig->setObjectName("memConfig");
     memConfig->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     memConfig->setLineWrapMode(QPlainTextEdit::NoWrap);
     memConfig->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memConfig->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     chkAutostart->setObjectName("chkAutostart");
-    // The preparation window comes later; until then the button only shows where it will be.
     btnSave->setDefault(true);
 
     btnSave->setFixedWidth(ButtonWidth);
@@ -81,63 +77,48 @@ void TfrmSetup::FormCreate() {
     layout->addWidget(chkAutostart);
     layout->addLayout(buttons);
 
-    connect(btnPaste, &QPushButton::clicked, this, &TfrmSetup::btnPasteClick);
-    connect(btnBootstrap, &QPushButton::clicked, this, &TfrmSetup::btnBootstrapClick);
-    connect(btnSave, &QPushButton::clicked, this, &TfrmSetup::btnSaveClick);
+    connect(btnPaste, &QPushButton::clicked, this, [this] { FPresenter.PasteClicked(); });
+    connect(btnBootstrap, &QPushButton::clicked, this, [this] { FPresenter.BootstrapClicked(ReadDialog()); });
+    connect(btnSave, &QPushButton::clicked, this, [this] { FPresenter.SaveClicked(ReadDialog()); });
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void TfrmSetup::ShowFirstRun() {
-    lblHint->setText(
-        QStringLiteral("Для ЕГАИС вставьте конфиг из Velmora. Для весов без ЕГАИС - кнопка Только весы."));
-    btnCancel->setText(QStringLiteral("Только весы"));
+void TfrmSetup::ShowTexts(const TSetupTexts& texts) {
+    lblHint->setText(QString::fromUtf8(texts.Hint));
+    btnCancel->setText(QString::fromUtf8(texts.Cancel));
     // The layout keeps the button's right edge at the margin.
-    btnCancel->setFixedWidth(ScalesOnlyButtonWidth);
+    btnCancel->setFixedWidth(texts.FirstRun ? ScalesOnlyButtonWidth : ButtonWidth);
 }
 
 TConfigDraft TfrmSetup::ReadDialog() const {
     return {memConfig->toPlainText().toStdString(), chkAutostart->isChecked()};
 }
 
-void TfrmSetup::btnPasteClick() {
-    const QString text = UiPrompts().ClipboardText();
-    if (text.isEmpty()) return;
-    memConfig->setPlainText(text);
+void TfrmSetup::ShowDraft(const TConfigDraft& draft) {
+    ShowConfigText(draft.Text);
+    chkAutostart->setChecked(draft.AutoStart);
 }
 
-void TfrmSetup::btnSaveClick() {
-    if (ReadDialog().IsComplete()) {
-        accept();
-    } else {
-        UiPrompts().Message(this, TMessageKind::mkWarning, WindowTitle(),
-                            QString::fromUtf8(MissingFieldsMessage));
-    }
+void TfrmSetup::ShowConfigText(const std::string& text) {
+    memConfig->setPlainText(QString::fromStdString(text));
+}
+
+void TfrmSetup::Close() {
+    done(FPresenter.Saved() ? QDialog::Accepted : QDialog::Rejected);
 }
 
 // The preparation window gets the settings as they stand in the text, not saved.
-void TfrmSetup::btnBootstrapClick() {
-    const TEgaissConfig cfg = ReadDialog().Parsed();
-    if (!cfg.IsComplete()) {
-        UiPrompts().Message(this, TMessageKind::mkWarning, WindowTitle(),
-                            QString::fromUtf8(MissingFieldsMessage));
-        return;
-    }
+void TfrmSetup::OpenPreparation(const TEgaissConfig& cfg) {
     TfrmBootstrap::ShowBootstrap(cfg, SyncPauserOf(this), this);
 }
 
-bool TfrmSetup::EditConfig(TEgaissConfig& cfg, bool firstRun, QWidget* parent) {
-    cfg = LoadConfig();
-    TfrmSetup form(LoadConfigDraft(), firstRun, parent);
-    if (form.exec() != QDialog::Accepted) return false;
-    try {
-        cfg = SaveConfigDraft(form.ReadDialog());
-        return true;
-    } catch (const std::exception& error) {
-        UiPrompts().Message(
-            parent, TMessageKind::mkError, WindowTitle(),
-            QStringLiteral("Failed to save settings: ") + QString::fromStdString(error.what()));
-        return false;
-    }
+bool TfrmSetup::EditConfig(TEgaissConfig& cfg, QWidget* parent) {
+    TfrmSetup form(parent);
+    form.FPresenter.Open();
+    form.ShowTexts(form.FPresenter.Texts());
+    form.exec();
+    cfg = form.FPresenter.Config();
+    return form.FPresenter.Saved();
 }
 
 }  // namespace egaiss

@@ -2,8 +2,8 @@
 // The settings dialog: the agent settings as key=value text, pasted from the web service.
 #include <QDialog>
 
-#include "core/uConfigEdit.h"
-#include "core/uEgaissConfig.h"
+#include "agent/uSetupPresenter.h"
+#include "gui/uUiPrompts.h"
 
 class QCheckBox;
 class QLabel;
@@ -12,25 +12,31 @@ class QPushButton;
 
 namespace egaiss {
 
-class TfrmSetup : public QDialog {
+class TfrmSetup : public QDialog, private TSetupView {
     Q_OBJECT
 
 public:
     // Modal. cfg is first reloaded from agent.ini. True when the user saved: agent.ini is written,
     // the autostart entry applied and cfg reloaded; false when cancelled (or "scales only") or when
-    // saving failed. firstRun offers running for scales only instead of a plain cancel. Raises
-    // EFileError when agent.ini exists but cannot be read.
-    static bool EditConfig(TEgaissConfig& cfg, bool firstRun, QWidget* parent = nullptr);
+    // saving failed. Unconfigured, the dialog offers running for scales only instead of a plain
+    // cancel. Raises EFileError when agent.ini exists but cannot be read.
+    static bool EditConfig(TEgaissConfig& cfg, QWidget* parent = nullptr);
 
 private:
-    TfrmSetup(const TConfigDraft& draft, bool firstRun, QWidget* parent);
+    explicit TfrmSetup(QWidget* parent);
 
     void FormCreate();
-    void ShowFirstRun();
+    void ShowTexts(const TSetupTexts& texts);
     TConfigDraft ReadDialog() const;
-    void btnPasteClick();
-    void btnBootstrapClick();
-    void btnSaveClick();
+
+    // TSetupView
+    void ShowDraft(const TConfigDraft& draft) override;
+    void ShowConfigText(const std::string& text) override;
+    void Close() override;
+    void OpenPreparation(const TEgaissConfig& cfg) override;
+
+    TWindowPrompts FPrompts;
+    TSetupPresenter FPresenter;
 
     QLabel* lblHint;
     QPlainTextEdit* memConfig;

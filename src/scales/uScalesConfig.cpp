@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 #include <optional>
+#include <set>
 
 #include "core/uEgaissConfig.h"
 #include "core/uEgaissRu.h"
@@ -79,6 +80,14 @@ bool IsScaleKey(const std::string& key) {
     }
     return std::any_of(BrandInfos.begin(), BrandInfos.end(),
                        [&](const TBrandInfo& info) { return key.starts_with(std::string(info.Key) + "_"); });
+}
+
+std::set<std::string> KeysSetIn(const std::string& text) {
+    std::set<std::string> keys;
+    for (const std::string& line : SplitTextLines(text)) {
+        if (const auto parsed = ParseConfigLine(line)) keys.insert(parsed->Key);
+    }
+    return keys;
 }
 
 void ApplyBrandSuffix(TScaleBrandConfig& brand, const std::string& suffix, const std::string& value) {
@@ -484,6 +493,17 @@ bool MatchesExpectFile(std::string_view fileName, std::string_view mask) {
     if (trimmedMask.find_first_of("*?") == std::string::npos)
         return FoldedText(name) == FoldedText(trimmedMask);
     return MatchTokens(CompileMask(DecodeForMatching(trimmedMask)), FoldedText(name));
+}
+
+TEgaissConfig SaveConfigDraftKeepingScales(const TConfigDraft& draft) {
+    const std::set<std::string> drafted = KeysSetIn(draft.Text);
+    std::string text = draft.Text;
+    if (!text.empty() && text.back() != '\n') text += "\r\n";
+    for (const std::string& line : SplitTextLines(ReadConfigText())) {
+        const auto parsed = ParseConfigLine(line);
+        if (parsed && IsScaleKey(parsed->Key) && !drafted.contains(parsed->Key)) text += line + "\r\n";
+    }
+    return SaveConfigDraft({text, draft.AutoStart});
 }
 
 }  // namespace egaiss

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/uConfigEdit.h"
+#include "core/uEgaissConfig.h"
 #include "platform/uNetAdapters.h"
 
 namespace egaiss {
@@ -68,6 +70,12 @@ TScalesConfig ParseScalesConfigText(const std::string& text);
 // Replaces every scale line of agent.ini by the current form at the end of the file; all other
 // lines stay in place. Raises EFileError.
 void SaveScalesConfig(const TScalesConfig& cfg);
+
+// Writes agent.ini from the settings dialog's or `config --set`'s draft, keeping the scale lines of
+// the current file whose keys the draft does not set itself: a block pasted from the server carries
+// no scale settings, and saving it must not switch the scales off. Returns the agent settings read
+// back. Raises EFileError.
+TEgaissConfig SaveConfigDraftKeepingScales(const TConfigDraft& draft);
 
 // First non-loopback adapter with a physical address of at least 6 bytes, as 12 upper-case hex
 // digits; empty when there is none.

@@ -36,7 +36,7 @@ protected:
 
     TfrmMain& Start() {
         TMainWindowLinks links;
-        links.EditConfig = [this](TEgaissConfig& cfg, bool, QWidget*) {
+        links.EditConfig = [this](TEgaissConfig& cfg, QWidget*) {
             ++FSetupOpened;
             if (!FSetupSaves) return false;
             FServices.Cfg = CompleteConfig();

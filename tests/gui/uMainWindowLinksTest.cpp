@@ -20,7 +20,7 @@ TEST(MainWindowLinks, ScalesSavedAreAppliedAndPreparationPausesSync) {
     TfrmMain* window = nullptr;
     bool pausedWhileOpen = false;
     TMainWindowLinks links;
-    links.EditConfig = [](TEgaissConfig&, bool, QWidget*) { return false; };
+    links.EditConfig = [](TEgaissConfig&, QWidget*) { return false; };
     links.ShowQueue = [](const TEgaissConfig&, QWidget*) {};
     links.OpenUrl = [](const std::string&) { return true; };
     links.EditScales = [&](int brand, TScalesConfig& cfg, QWidget*) {

@@ -73,6 +73,7 @@ TEST_F(QueueFormTest, ListsWaitingAndFailedDocumentsAndClearsOnlyAfterYes) {
             EXPECT_EQ(Rows(dialog),
                       (QStringList{"queued|WayBill_v4|0f8e2c1a-77b...|", "queued|WayBillAct_v4|abc12...|",
                                    "error|ActChargeOn_v2|err-1...|Нет связи"}));
+            EXPECT_EQ(Control<QTreeWidget>(dialog, "lvQueue").topLevelItem(0)->toolTip(2), LongId);
 
             Control<QPushButton>(dialog, "btnClearErrors").click();
             EXPECT_EQ(FPrompts.Questions, QStringList{"Clear all documents with status \"error\"?"});

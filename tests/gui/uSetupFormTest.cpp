@@ -28,16 +28,16 @@ protected:
 
     std::string Ini() const { return FData.File("agent.ini"); }
 
-    bool Edit(bool firstRun, const std::function<void(QDialog&)>& drive) {
+    bool Edit(const std::function<void(QDialog&)>& drive) {
         bool saved = false;
-        DriveModal([&] { saved = TfrmSetup::EditConfig(FCfg, firstRun, nullptr); }, drive);
+        DriveModal([&] { saved = TfrmSetup::EditConfig(FCfg, nullptr); }, drive);
         return saved;
     }
 };
 
 TEST_F(SetupFormTest, FirstRunOffersScalesOnlyAndWritesNothing) {
     FCfg.AgentID = "stale";
-    const bool saved = Edit(true, [this](QDialog& dialog) {
+    const bool saved = Edit([this](QDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle(), "Velmora EGAIS - Settings");
         EXPECT_EQ(dialog.size(), QSize(584, 385));
         EXPECT_EQ(Control<QLabel>(dialog, "lblHint").text(),
@@ -56,15 +56,18 @@ TEST_F(SetupFormTest, FirstRunOffersScalesOnlyAndWritesNothing) {
     EXPECT_FALSE(std::filesystem::exists(Ini()));
 }
 
-TEST_F(SetupFormTest, PasteReplacesTheTextAndOnlyCompleteSettingsAreSaved) {
+// The pasted block carries no scale settings: those of the file stay (they were lost once).
+TEST_F(SetupFormTest, PasteReplacesTheTextOnlyValidSettingsAreSavedAndTheScalesStay) {
     test::WriteFileText(Ini(),
-                        "# shop\r\nserver_url=http://old.example\r\nfsrar_id=030000123456\r\n"
-                        "autostart=1\r\nvesi_massak_dir=/srv/vesi\r\n");
+                        "# shop\r\nserver_url=http://old.example\r\nagent_id=A0\r\nagent_secret=s0\r\n"
+                        "fsrar_id=030000123456\r\nautostart=1\r\nmassa_dir=/srv/vesi\r\n");
     const std::string complete =
         "SERVER_URL = http://velmora.example/api\nagent_id=A1\nagent_secret=s3\nlabel=Магазин\n";
-    const bool saved = Edit(false, [&](QDialog& dialog) {
+    const bool saved = Edit([&](QDialog& dialog) {
         auto& text = Control<QPlainTextEdit>(dialog, "memConfig");
-        EXPECT_EQ(text.toPlainText(), "# shop\nserver_url=http://old.example\nvesi_massak_dir=/srv/vesi\n");
+        EXPECT_EQ(
+            text.toPlainText(),
+            "# shop\nserver_url=http://old.example\nagent_id=A0\nagent_secret=s0\nmassa_dir=/srv/vesi\n");
         EXPECT_TRUE(Control<QCheckBox>(dialog, "chkAutostart").isChecked());
         EXPECT_EQ(Control<QPushButton>(dialog, "btnCancel").text(), "Отмена");
 
@@ -80,6 +83,13 @@ TEST_F(SetupFormTest, PasteReplacesTheTextAndOnlyCompleteSettingsAreSaved) {
         FPrompts.Clipboard.clear();
         Control<QPushButton>(dialog, "btnPaste").click();
         EXPECT_EQ(text.toPlainText(), incomplete) << "an empty clipboard changes nothing";
+
+        FPrompts.Clipboard = "server_url=my velmora shop\nagent_id=A1\nagent_secret=s3\n";
+        Control<QPushButton>(dialog, "btnPaste").click();
+        Control<QPushButton>(dialog, "btnSave").click();
+        EXPECT_EQ(FPrompts.Messages.back(),
+                  "server_url: expected an http:// or https:// address, got 'my velmora shop'");
+        EXPECT_TRUE(dialog.isVisible());
         FPrompts.Clipboard = QString::fromStdString(complete);
         Control<QPushButton>(dialog, "btnPaste").click();
         Control<QCheckBox>(dialog, "chkAutostart").setChecked(false);
@@ -91,14 +101,14 @@ TEST_F(SetupFormTest, PasteReplacesTheTextAndOnlyCompleteSettingsAreSaved) {
     EXPECT_EQ(FCfg.LabelText, "Магазин");
     EXPECT_EQ(ReadFileText(Ini()),
               "\xEF\xBB\xBFserver_url=https://velmora.example/api\r\nagent_id=A1\r\n"
-              "agent_secret=s3\r\nlabel=Магазин\r\nautostart=0\r\n");
+              "agent_secret=s3\r\nlabel=Магазин\r\nmassa_dir=/srv/vesi\r\nautostart=0\r\n");
 }
 
 TEST_F(SetupFormTest, AFailedSaveIsReportedAndCountsAsCancel) {
     // The autostart entry's folder cannot be made below a file (a folder in place of agent.ini
     // would already fail the dialog's read).
     test::WriteFileText(FHome.File("autostart"), "not a folder");
-    const bool saved = Edit(true, [&](QDialog& dialog) {
+    const bool saved = Edit([&](QDialog& dialog) {
         FPrompts.Clipboard = "server_url=http://127.0.0.1:1/api\nagent_id=A1\nagent_secret=s3\n";
         Control<QPushButton>(dialog, "btnPaste").click();
         Control<QCheckBox>(dialog, "chkAutostart").setChecked(true);
