@@ -1,10 +1,12 @@
-// The settings and queue windows' rules without a display.
+// The main, settings and queue windows' rules without a display.
 #include <gtest/gtest.h>
 
+#include "agent/uMainPresenter.h"
 #include "agent/uPortableLoop.h"
 #include "agent/uQueuePresenter.h"
 #include "agent/uSetupPresenter.h"
 #include "platform/uPath.h"
+#include "support/uFakeAgentServices.h"
 #include "support/uFakePrompts.h"
 #include "support/uLoopProbe.h"
 #include "support/uScopedEnv.h"
@@ -15,6 +17,51 @@ namespace egaiss {
 namespace {
 
 using namespace std::chrono_literals;
+
+struct TMainRecorder : TMainView {
+    void ShowStatus(const TMainStatusTexts& texts) override { Status = texts; }
+    void ShowLogTail(const std::string& tail) override { Log = tail; }
+    void ShowWindow() override { Shown = true; }
+    void HideWindow() override { Shown = false; }
+    bool IsWindowShown() const override { return Shown; }
+    void CloseForExit() override { Closed = true; }
+    bool EditConfig(TEgaissConfig&) override { return false; }
+    void ShowQueue(const TEgaissConfig&) override {}
+    void ShowBootstrap(const TEgaissConfig&, const TSyncPauser&) override {}
+    bool EditScales(int, TScalesConfig&) override { return false; }
+    TMainStatusTexts Status;
+    std::string Log;
+    bool Shown = false;
+    bool Closed = false;
+};
+
+TEST(MainPresenterTest, AFailedSyncSetsTheRedMarkClosingHidesAndOnlyExitEnds) {
+    const test::TTempDataDir data;
+    TPortableLoop loop;
+    TMainRecorder view;
+    test::TFakePrompts prompts;
+    test::TFakeServices services;
+    services.Cfg = test::CompleteConfig();
+    services.Outcome = {false, "UTM unavailable: http://127.0.0.1:8080"};
+    TMainPresenter presenter(loop, view, prompts, services.All());
+    int exits = 0;
+    presenter.OnExitRequested([&] { ++exits; });
+    presenter.Start();
+    ASSERT_TRUE(loop.RunUntil([&] { return view.Status.Alert; }, 5s));
+    EXPECT_EQ(view.Status.Caption, "Status: UTM unavailable: http://127.0.0.1:8080");
+    EXPECT_FALSE(view.Shown) << "a configured agent starts in the tray";
+
+    presenter.ShowMainWindow();
+    EXPECT_NE(view.Log.find("Agent started v"), std::string::npos);
+    EXPECT_FALSE(presenter.CloseRequested());
+    EXPECT_FALSE(view.Shown);
+    EXPECT_EQ(exits, 0);
+    presenter.ExitClicked();
+    EXPECT_TRUE(view.Closed);
+    EXPECT_EQ(exits, 1);
+    EXPECT_TRUE(presenter.CloseRequested());
+    EXPECT_TRUE(presenter.Agent().WaitForJobs(5s));
+}
 
 struct TSetupRecorder : TSetupView {
     void ShowDraft(const TConfigDraft& draft) override { Shown = draft; }
