@@ -7,6 +7,7 @@
 #include "core/uEgaissLog.h"
 #include "core/uEgaissRu.h"
 #include "core/uVersion.h"
+#include "core/uXmlCompleteness.h"
 #include "platform/uErrors.h"
 
 namespace egaiss {
@@ -17,6 +18,13 @@ class ESyncStepError : public EAgentError {
 public:
     using EAgentError::EAgentError;
     const char* ClassName() const noexcept override { return "ESyncStepError"; }
+};
+
+// An outbox document that is not whole; it must not reach EGAIS cut off.
+class EIncompleteDocumentError : public EAgentError {
+public:
+    using EAgentError::EAgentError;
+    const char* ClassName() const noexcept override { return "EIncompleteDocumentError"; }
 };
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
@@ -30,9 +38,10 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 struct TSyncCounts {
     int In = 0;
     int Skipped = 0;
+    int InIncomplete = 0;
     int OutOk = 0;
     int OutFail = 0;
-    std::string LastOutError;  // empty while no outgoing document failed
+    std::string LastError;  // of the last document that failed (outgoing ones come last); else empty
 };
 
 // Runs `step`; when it raises, logs the exception under `context` and raises `wrapPrefix` + message
@@ -73,6 +82,13 @@ void SyncIncoming(TUtmApi& utm, TVelmoraApi& api, TSyncCounts& counts) {
         const std::string docType = TUtmApi::GuessDocType(url, xml);
         const std::string docId = UrlLastSegment(url);
         LogInfo("IN got type=" + docType + " id=" + docId + " bytes=" + std::to_string(TextLength(xml)));
+        // A cut-off body that the HTTP layer took for whole stays in the UTM for the next cycle.
+        if (const auto reason = IncompleteXmlReason(xml)) {
+            ++counts.InIncomplete;
+            counts.LastError = "Incomplete document " + url + ": " + *reason;
+            LogError("IN incomplete, left in the UTM: " + FlattenForLog(url, 160) + ": " + *reason);
+            continue;
+        }
 
         LogStep("Sync.in_push", docType + " " + docId);
         bool duplicate = false;
@@ -96,6 +112,8 @@ void SendOutgoingDocument(TUtmApi& utm, TVelmoraApi& api, const TOutboxDoc& doc,
         LogStep("Sync.out_send", doc.DocType + " id=" + doc.DocID);
         LogInfo("OUT -> UTM POST /opt/in/" + doc.DocType + " id=" + doc.DocID +
                 " xml_bytes=" + std::to_string(TextLength(doc.XML)));
+        if (const auto reason = IncompleteXmlReason(doc.XML))
+            throw EIncompleteDocumentError("Incomplete document: " + *reason);
         std::string utmURL;
         std::string utmResponse;
         if (!utm.SendDocument(doc.DocType, doc.XML, utmURL, utmResponse)) {
@@ -108,11 +126,11 @@ void SendOutgoingDocument(TUtmApi& utm, TVelmoraApi& api, const TOutboxDoc& doc,
         ++counts.OutOk;
     } catch (const std::exception& error) {
         ++counts.OutFail;
-        counts.LastOutError = doc.DocType + ": " + error.what();
+        counts.LastError = doc.DocType + ": " + error.what();
         LogException("Sync.out_item " + doc.DocType + " " + doc.DocID, error);
         LogOut(doc.DocType, doc.DocID, "error: " + FlattenForLog(error.what(), 180));
         try {
-            api.MarkError(doc.DocID, counts.LastOutError);
+            api.MarkError(doc.DocID, counts.LastError);
         } catch (const std::exception& markError) {
             LogException("Sync.out_mark_error", markError);
         }
@@ -192,11 +210,12 @@ void RunSyncCycle(const TEgaissConfig& cfg, bool& ok, std::string& msg) {
         SyncIncoming(utm, api, counts);
         SyncOutgoing(utm, api, counts);
 
-        if (counts.OutFail > 0) {
-            msg = counts.LastOutError;
+        if (counts.OutFail > 0 || counts.InIncomplete > 0) {
+            msg = counts.LastError;
             LogInfo("Sync DONE with errors in=" + std::to_string(counts.In) + " out_ok=" +
-                    std::to_string(counts.OutOk) + " out_fail=" + std::to_string(counts.OutFail));
-            ReportSyncError(api, AgentVersion, counts.LastOutError);
+                    std::to_string(counts.OutOk) + " out_fail=" + std::to_string(counts.OutFail) +
+                    " in_incomplete=" + std::to_string(counts.InIncomplete));
+            ReportSyncError(api, AgentVersion, counts.LastError);
         } else {
             ok = true;
             msg = "Sync finished";

@@ -184,24 +184,29 @@ TEST_F(SyncE2ETest, DuplicateOnTheServerIsStillDeletedFromTheUtm) {
 TEST_F(SyncE2ETest, RefusedOutgoingDocumentIsMarkedErrorWhileTheOthersAreSent) {
     auto& sim = StartSim({"--docs", "0", "--outbox", "0"});
     sim.Server().Post("/sim/outbox", R"({"doc_id":"A-1","doc_type":"WayBillAct_v4"})");
-    // The UTM refuses an upload that is not XML.
+    // The agent refuses an upload that is not XML before the UTM sees it; the UTM refuses the next one.
     sim.Server().Post("/sim/outbox",
                       R"({"doc_id":"B-2","doc_type":"QueryRests_v2","xml":"not an XML document"})");
-    sim.Server().Post("/sim/outbox", R"({"doc_id":"C-3","doc_type":"QueryNATTN"})");
+    sim.Server().Post("/sim/outbox", R"({"doc_id":"C-3","doc_type":"QueryResendDoc"})");
+    sim.Server().Post("/sim/outbox", R"({"doc_id":"D-4","doc_type":"QueryNATTN"})");
+    sim.Utm().SetFaults(R"({"fail_next":1,"match":"/opt/in/QueryResendDoc"})");
 
     const auto result = Sync();
     EXPECT_EQ(result.ExitCode, 1);
     // The UTM's own wording of the refusal reaches the status.
-    const std::string failure = "QueryRests_v2: UTM error: xml_file is empty or not XML";
+    const std::string failure = "QueryResendDoc: UTM error: Simulated failure";
     EXPECT_EQ(result.Output, "FAILED: " + failure + "\n");
 
     const auto server = sim.Server().State();
     const auto& outbox = JsonArray(server, "outbox");
-    ASSERT_EQ(outbox.Size(), 3u);
+    ASSERT_EQ(outbox.Size(), 4u);
     EXPECT_EQ(JsonText(outbox[0], "status"), "sent");
     EXPECT_EQ(JsonText(outbox[1], "status"), "error");
-    EXPECT_EQ(JsonText(outbox[2], "status"), "sent");
-    const std::string errorText = JsonText(outbox[1], "error");
+    EXPECT_EQ(JsonText(outbox[1], "error"),
+              "QueryRests_v2: Incomplete document: does not start with an element");
+    EXPECT_EQ(JsonText(outbox[2], "status"), "error");
+    EXPECT_EQ(JsonText(outbox[3], "status"), "sent");
+    const std::string errorText = JsonText(outbox[2], "error");
     EXPECT_EQ(errorText, failure);
 
     EXPECT_EQ(Texts(JsonArray(sim.Utm().State(), "received"), "type"),
@@ -211,7 +216,7 @@ TEST_F(SyncE2ETest, RefusedOutgoingDocumentIsMarkedErrorWhileTheOthersAreSent) {
     const auto& last = pings[pings.Size() - 1];
     EXPECT_EQ(JsonText(last, "kind"), "error_only");
     EXPECT_EQ(JsonText(last["body"], "last_error"), errorText);
-    EXPECT_NE(FAgent.Log().find("[INFO] Sync DONE with errors in=0 out_ok=2 out_fail=1"), std::string::npos);
+    EXPECT_NE(FAgent.Log().find("[INFO] Sync DONE with errors in=0 out_ok=2 out_fail=2"), std::string::npos);
 }
 
 TEST_F(SyncE2ETest, UnreachableUtmGivesOneFailureAndOneErrorPingOnly) {

@@ -1,3 +1,4 @@
+#include "core/uXmlCompleteness.h"
 #include "uSimDocuments.h"
 #include "uSimDownload.h"
 #include "uSimFaults.h"
@@ -44,6 +45,21 @@ TEST(SimDocuments, IncomingDocumentsFollowTheSchemasShapes) {
     EXPECT_NE(history.find("<wbr:Content><wbr:Position>"), std::string::npos) << history;
     EXPECT_EQ(history.find("InformF2RegId"), std::string::npos);
     EXPECT_EQ(xml("ReplyNATTN").find("ShipperName"), std::string::npos);
+}
+
+// The agent hands on only documents that arrived whole; every simulated one must pass its check.
+TEST(SimDocuments, EveryDocumentPassesTheAgentsCompletenessCheck) {
+    TDocumentFactory factory("030000123456", 11);
+    std::vector<TEgaisDocument> documents = {factory.Incoming("Untemplated"), factory.Outgoing("Untemplated"),
+                                             factory.Ticket("QueryRests_v2", factory.Guid())};
+    for (int round = 0; round < 5; ++round) {
+        for (std::size_t i = 0; i < TDocumentFactory::IncomingTypes().size(); ++i)
+            documents.push_back(factory.NextIncoming());
+        for (std::size_t i = 0; i < TDocumentFactory::OutgoingTypes().size(); ++i)
+            documents.push_back(factory.NextOutgoing());
+    }
+    for (const auto& document : documents)
+        EXPECT_EQ(IncompleteXmlReason(document.Xml), std::nullopt) << document.Type << "\n" << document.Xml;
 }
 
 TEST(SimDownload, TakesOnlyPlainNamesInsideTheFolder) {

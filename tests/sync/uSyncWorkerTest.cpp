@@ -35,7 +35,8 @@ protected:
         });
         FUtm.Get("/opt/out/.+", [this](const TFakeRequest& req, httplib::Response& res) {
             if (FFailFetch.count(req.Path)) return void(res.status = 500);
-            res.set_content(WayBill, "text/xml");
+            const bool cut = FCutOff.count(req.Path) != 0;
+            res.set_content(cut ? WayBill.substr(0, WayBill.find("</ns:WayBill_v4>")) : WayBill, "text/xml");
         });
         FUtm.Delete("/opt/out/.+", [this](const TFakeRequest& req, httplib::Response& res) {
             const std::lock_guard lock(FMutex);
@@ -133,7 +134,7 @@ protected:
     TEgaissConfig FCfg;
     std::mutex FMutex;
     std::set<std::string> FUtmDocs;
-    std::set<std::string> FFailFetch, FFailDelete, FDuplicates;
+    std::set<std::string> FFailFetch, FFailDelete, FDuplicates, FCutOff;
     std::vector<std::string> FKnown;
     std::string FOutbox = "{\"documents\":[]}";
     std::string FRefusal = "refused";
@@ -252,6 +253,46 @@ TEST_F(SyncCycleTest, OneFailingOutgoingDocumentDoesNotStopTheOthers) {
     EXPECT_EQ(Count("[OUT] type=WayBillAct_v4 id=2 sent " + FlattenForLog(reply, 120)), 1u);
     ASSERT_EQ(FPings.size(), 1u);
     EXPECT_NE(FPings[0].find(error), std::string::npos);
+}
+
+TEST_F(SyncCycleTest, CutOffDocumentsStayWhereTheyAreWhileTheOthersMove) {
+    for (int i = 1; i <= 3; ++i)
+        AddUtmDoc("/opt/out/WayBill_v4/" + std::to_string(i));
+    FCutOff = {"/opt/out/WayBill_v4/2"};
+    FOutbox =
+        "{\"documents\":[{\"doc_id\":\"5\",\"doc_type\":\"QueryRests_v2\",\"xml\":\"<q><r>\"},"
+        "{\"doc_id\":\"6\",\"doc_type\":\"QueryNATTN\",\"xml\":\"<n/>\"}]}";
+
+    auto [ok, msg] = Run();
+    const std::string outError =
+        "QueryRests_v2: Incomplete document: root element <q> is not closed at the end";
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(msg, outError);
+    EXPECT_EQ(FPushed,
+              (std::vector<std::string>{Url("/opt/out/WayBill_v4/1"), Url("/opt/out/WayBill_v4/3")}));
+    EXPECT_EQ(FUtmDocs, (std::set<std::string>{"/opt/out/WayBill_v4/2"}));
+    const std::string inError =
+        Url("/opt/out/WayBill_v4/2") + ": root element <ns:Documents> is not closed at the end";
+    EXPECT_EQ(Count("[ERR] IN incomplete, left in the UTM: " + inError), 1u);
+    ASSERT_EQ(FMarks.size(), 2u) << Log();
+    EXPECT_EQ(FMarks[0], "error egaiss/agent/outbox/5/error " + outError);
+    EXPECT_EQ(FMarks[1].rfind("sent egaiss/agent/outbox/6/sent ", 0), 0u) << FMarks[1];
+    std::size_t posts = 0;
+    for (const auto& request : FUtm.Requests())
+        posts += request.Method == "POST" ? 1 : 0;
+    EXPECT_EQ(posts, 1u) << "the cut-off outbox document never reaches the UTM";
+    EXPECT_EQ(Count("[INFO] Sync DONE with errors in=2 out_ok=1 out_fail=1 in_incomplete=1"), 1u);
+
+    // The next cycle tries the document again; with nothing else failing its reason is the outcome.
+    FOutbox = "{\"documents\":[]}";
+    std::tie(ok, msg) = Run();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(msg, "Incomplete document " + inError);
+    EXPECT_EQ(FUtmDocs.size(), 1u);
+    EXPECT_EQ(Count("[ERR] IN incomplete, left in the UTM: " + inError), 2u);
+    ASSERT_EQ(FPings.size(), 2u);
+    EXPECT_NE(FPings[1].find("\"last_error\":\"Incomplete document " + inError + "\""), std::string::npos)
+        << FPings[1];
 }
 
 TEST(SyncTextTest, FlattenAndLastSegment) {
