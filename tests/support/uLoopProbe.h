@@ -8,6 +8,11 @@
 
 namespace egaiss::test {
 
+// The longest a probe may wait. A step that waited for a stalled peer would wait at least the
+// peer's time-out (400 ms and more in these tests); on a quiet machine no probe waits 100 ms, but a
+// loaded one (CI building beside the tests) may keep the loop's thread off the processor for longer.
+inline constexpr std::chrono::milliseconds LoopWaitBound{250};
+
 class TLoopProbe {
 public:
     using TClock = std::chrono::steady_clock;
