@@ -1,27 +1,21 @@
 #pragma once
 // The preparation window: the checks of the preparation manifest's components in a list, and the
-// installation of the selected one or of all installable ones through TBootstrapInstaller.
+// installation of the selected one or of all installable ones. TPreparationPresenter holds the
+// rules; this window lays out the controls, forwards what the user does and draws the green tick.
 #include <QDialog>
-#include <functional>
+#include <QIcon>
 #include <memory>
-#include <vector>
 
-#include "agent/uAgent.h"
-#include "core/uEgaissConfig.h"
-#include "prepare/uBootstrapInstall.h"
-#include "prepare/uBootstrapWindow.h"
-#include "prepare/uPrepareCheck.h"
+#include "agent/uPreparationPresenter.h"
+#include "gui/uUiPrompts.h"
 
 class QCheckBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
 class QTreeWidget;
-class QTreeWidgetItem;
 
 namespace egaiss {
-
-class TJobTracker;
 
 // A window that pauses the agent's sync: the main window. Dialogs it opens find it among their
 // parents, so that the preparation window they open pauses sync too.
@@ -36,11 +30,13 @@ protected:
 // The pauser of the first of `window` and its parents that is a TSyncPauseControl; empty when none is.
 TSyncPauser SyncPauserOf(QWidget* window);
 
-class TfrmBootstrap : public QDialog, private TBootstrapWindow {
+class TfrmBootstrap : public QDialog, private TPreparationView {
     Q_OBJECT
 
 public:
-    TfrmBootstrap(const TEgaissConfig& cfg, TInstallOptions options = {}, QWidget* parent = nullptr);
+    // Sync is paused through `setSyncPaused` while the window exists.
+    TfrmBootstrap(const TEgaissConfig& cfg, TInstallOptions options = {}, QWidget* parent = nullptr,
+                  TSyncPauser setSyncPaused = {});
     ~TfrmBootstrap() override;
 
     // Modal; sync is paused from before the window opens until after it has closed.
@@ -50,50 +46,27 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
 
+public slots:
+    // Escape, the title bar and "Закрыть" all end here.
+    void reject() override;
+
 private:
     void BuildControls();
-    void PostCheckRun();
-    void RunChecks(bool force);
-    void AddRow(const TComponentCheckRow& row);
-    void ShowRowResult(QTreeWidgetItem* item, const TEnvCheckResult& result);
-    int FindRow(int index) const;
-    const TJsonValue* Components() const;
-    const TJsonValue* SelectedComponent() const;
-    void UpdateInstallAllButton();
-    void RecheckRow(int index);
-    void SetBusyCursor(bool busy);
-    void ShowManifestText();
-
-    void SetProgress(int position, const std::string& caption);
-    void EndProgress();
-
-    // TBootstrapWindow
-    void BeginProgress(int maximum) override;
-    void SetProgressSafe(int position, const std::string& caption) override;
-    void MarkRowRunning(int index) override;
-    void UpdateRow(int index, const TEnvCheckResult& result) override;
-    void InstallAllFinished(const std::string& errMsg) override;
-    bool IsSilentMode() const override;
-    const TJsonValue* ComponentAt(int index) const override;
-
-    void btnRefreshClick();
-    void btnInstallClick();
-    void btnInstallAllClick();
-    void btnCloseClick();
     void lvChecksSelectItem();
 
-    const TEgaissConfig FCfg;
-    TBootstrapManifest FManifest;
-    // One per row of lvChecks, in row order.
-    std::vector<TComponentCheckRow> FRows;
-    TComponentCheckRunner FRunCheck;
-    QString FManifestText;
-    int FSelectedIndex = -1;
-    bool FInitialChecksPending = true;
-    bool FBusyCursor = false;
-    std::shared_ptr<TJobTracker> FJobs;
-    // Last member: destroyed first, so that install-all ends before the window's parts go.
-    std::unique_ptr<TBootstrapInstaller> FInstaller;
+    // TPreparationView
+    void ShowRows(const std::vector<TPreparationRow>& rows) override;
+    void ShowRow(int row, const TPreparationRow& cells) override;
+    void SelectRow(int row) override;
+    void ShowProgress(const TPreparationProgress& progress) override;
+    void ShowManifestText(const std::string& text) override;
+    void ShowEnabled(const TPreparationButtons& enabled) override;
+    void ShowBusy(bool busy) override;
+    void CloseWindow() override { QDialog::reject(); }
+
+    TWindowPrompts FPrompts{this};
+    const QIcon FCheckMark;
+    std::unique_ptr<TPreparationPresenter> FPresenter;
 
     QPushButton* btnRefresh = nullptr;
     QPushButton* btnInstall = nullptr;

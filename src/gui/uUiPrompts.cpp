@@ -10,9 +10,15 @@
 namespace egaiss {
 namespace {
 
+// Texts keep their CR LF line ends in the log; on screen a line feed alone breaks the line.
+QString ScreenText(QString text) {
+    return text.replace("\r\n", "\n");
+}
+
 class TQtUiPrompts : public TUiPrompts {
 public:
-    void Message(QWidget* parent, TMessageKind kind, const QString& title, const QString& text) override {
+    void Message(QWidget* parent, TMessageKind kind, const QString& title, const QString& message) override {
+        const QString text = ScreenText(message);
         switch (kind) {
             case TMessageKind::mkInformation:
                 QMessageBox::information(parent, title, text);
@@ -27,7 +33,7 @@ public:
     }
 
     bool Confirm(QWidget* parent, const QString& title, const QString& text) override {
-        return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
+        return QMessageBox::question(parent, title, ScreenText(text), QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
     }
 

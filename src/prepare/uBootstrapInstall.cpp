@@ -1,8 +1,10 @@
 #include "prepare/uBootstrapInstall.h"
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 #include <utility>
 
@@ -169,34 +171,118 @@ std::string InstallFolder() {
     return PathUtf8(Utf8Path(AgentDataDir()) / "install" / "");
 }
 
+// Everything the install-all worker uses, so that the worker can run on after the installer is gone.
+class TBootstrapInstaller::TCore {
+public:
+    TCore(TEgaissConfig cfg, TMainThreadPoster post, TInstallOptions options)
+        : FCfg(std::move(cfg)), FPost(std::move(post)), FOptions(std::move(options)) {}
+
+    struct TInstallAllJob {
+        std::vector<int> Indices;
+        // Copies taken on the main thread, so that the worker never reads the window's manifest.
+        std::vector<std::optional<TJsonValue>> Components;
+        bool Silent = false;
+    };
+
+    bool DownloadComponent(const TJsonValue& installBlock, std::string& fileName);
+    std::optional<int> LaunchInstaller(const TJsonValue& installBlock, const std::string& fileName,
+                                       bool silent, bool wait, const TJsonValue* checkComponent);
+    int WaitForInstaller(const TJsonValue* checkComponent, const std::string& fileName);
+    void KillInstaller();
+    bool InstallComponent(const TJsonValue* component, bool wait, bool silent);
+    // `window` is reached only through posted steps.
+    void RunInstallAll(const TInstallAllJob& job, TBootstrapWindow* window);
+    bool InstallerTracked() const { return TrackedInstaller() != nullptr; }
+
+    std::atomic<bool> FInstallCancel{false};
+    std::atomic<bool> FInstallAllBusy{false};
+    std::atomic<bool> FWorkerReturned{false};
+
+private:
+    void Post(std::function<void()> step);
+    TEnvCheckResult RunCheck(const TJsonValue& component) const;
+    TEnvCheckResult RunAction(const TJsonValue& installBlock) const;
+    std::shared_ptr<platform::TProcess> TrackedInstaller() const;
+    void ThrowIfCancelled() const;
+
+    const TEgaissConfig FCfg;
+    TMainThreadPoster FPost;
+    const TInstallOptions FOptions;
+    // The installer being waited for. The worker waits on its own reference while the main thread
+    // may end it, so the handle is closed once, by the last owner.
+    mutable std::mutex FInstallerLock;
+    std::shared_ptr<platform::TProcess> FInstallerProcess;
+};
+
 TBootstrapInstaller::TBootstrapInstaller(TBootstrapWindow& window, TEgaissConfig cfg, TMainThreadPoster post,
                                          TInstallOptions options)
-    : FWindow(window), FCfg(std::move(cfg)), FPost(std::move(post)), FOptions(std::move(options)) {}
+    : FWindow(window), FCore(std::make_shared<TCore>(std::move(cfg), std::move(post), std::move(options))) {}
 
 TBootstrapInstaller::~TBootstrapInstaller() {
-    FInstallCancel = true;
-    KillInstaller();
-    if (FWorker.joinable()) FWorker.join();
+    FCore->FInstallCancel = true;
+    FCore->KillInstaller();
+    if (!FWorker.joinable()) return;
+    // A worker that has returned has only its thread's exit left; one still downloading is left
+    // to finish on its own.
+    if (FCore->FWorkerReturned) {
+        FWorker.join();
+    } else {
+        FWorker.detach();
+    }
+}
+
+bool TBootstrapInstaller::DownloadComponent(const TJsonValue& installBlock, std::string& fileName) {
+    return FCore->DownloadComponent(installBlock, fileName);
+}
+
+std::optional<int> TBootstrapInstaller::LaunchInstaller(const TJsonValue& installBlock,
+                                                        const std::string& fileName, bool silent, bool wait,
+                                                        const TJsonValue* checkComponent) {
+    return FCore->LaunchInstaller(installBlock, fileName, silent, wait, checkComponent);
+}
+
+int TBootstrapInstaller::WaitForInstaller(const TJsonValue* checkComponent, const std::string& fileName) {
+    return FCore->WaitForInstaller(checkComponent, fileName);
+}
+
+void TBootstrapInstaller::KillInstaller() {
+    FCore->KillInstaller();
+}
+
+bool TBootstrapInstaller::InstallComponent(const TJsonValue* component, bool wait, bool silent) {
+    return FCore->InstallComponent(component, wait, silent);
+}
+
+void TBootstrapInstaller::CancelInstall() {
+    FCore->FInstallCancel = true;
+}
+
+bool TBootstrapInstaller::InstallAllBusy() const {
+    return FCore->FInstallAllBusy;
 }
 
 bool TBootstrapInstaller::InstallerTracked() const {
-    return TrackedInstaller() != nullptr;
+    return FCore->InstallerTracked();
 }
 
-std::shared_ptr<platform::TProcess> TBootstrapInstaller::TrackedInstaller() const {
+std::shared_ptr<platform::TProcess> TBootstrapInstaller::TCore::TrackedInstaller() const {
     const std::lock_guard guard(FInstallerLock);
     return FInstallerProcess;
 }
 
-TEnvCheckResult TBootstrapInstaller::RunCheck(const TJsonValue& component) const {
+void TBootstrapInstaller::TCore::ThrowIfCancelled() const {
+    if (FInstallCancel) throw EInstallError(CancelledMessage);
+}
+
+TEnvCheckResult TBootstrapInstaller::TCore::RunCheck(const TJsonValue& component) const {
     return FOptions.RunCheck ? FOptions.RunCheck(component, FCfg) : RunEnvCheck(component, FCfg);
 }
 
-TEnvCheckResult TBootstrapInstaller::RunAction(const TJsonValue& installBlock) const {
+TEnvCheckResult TBootstrapInstaller::TCore::RunAction(const TJsonValue& installBlock) const {
     return FOptions.RunAction ? FOptions.RunAction(installBlock) : RunEnvAction(installBlock);
 }
 
-void TBootstrapInstaller::Post(std::function<void()> step) {
+void TBootstrapInstaller::TCore::Post(std::function<void()> step) {
     if (FPost) {
         FPost(std::move(step));
     } else {
@@ -204,7 +290,7 @@ void TBootstrapInstaller::Post(std::function<void()> step) {
     }
 }
 
-bool TBootstrapInstaller::DownloadComponent(const TJsonValue& installBlock, std::string& fileName) {
+bool TBootstrapInstaller::TCore::DownloadComponent(const TJsonValue& installBlock, std::string& fileName) {
     fileName.clear();
     std::string url;
     if (!TryGetJsonString(installBlock, "url", url)) {
@@ -270,9 +356,9 @@ bool TBootstrapInstaller::DownloadComponent(const TJsonValue& installBlock, std:
     return true;
 }
 
-std::optional<int> TBootstrapInstaller::LaunchInstaller(const TJsonValue& installBlock,
-                                                        const std::string& fileName, bool silent, bool wait,
-                                                        const TJsonValue* checkComponent) {
+std::optional<int> TBootstrapInstaller::TCore::LaunchInstaller(const TJsonValue& installBlock,
+                                                               const std::string& fileName, bool silent,
+                                                               bool wait, const TJsonValue* checkComponent) {
     std::string type;
     if (!TryGetJsonString(installBlock, "type", type)) type = "exe";
     std::string args;
@@ -327,12 +413,13 @@ std::optional<int> TBootstrapInstaller::LaunchInstaller(const TJsonValue& instal
     return std::nullopt;
 }
 
-int TBootstrapInstaller::WaitForInstaller(const TJsonValue* checkComponent, const std::string& fileName) {
+int TBootstrapInstaller::TCore::WaitForInstaller(const TJsonValue* checkComponent,
+                                                 const std::string& fileName) {
     const std::shared_ptr<platform::TProcess> process = TrackedInstaller();
     if (!process) return 0;
     // On every way out the installer stops being tracked, unless KillInstaller took it already.
     struct TUntrack {
-        TBootstrapInstaller& Owner;
+        TCore& Owner;
         const std::shared_ptr<platform::TProcess>& Process;
         ~TUntrack() {
             const std::lock_guard guard(Owner.FInstallerLock);
@@ -373,7 +460,7 @@ int TBootstrapInstaller::WaitForInstaller(const TJsonValue* checkComponent, cons
     }
 }
 
-void TBootstrapInstaller::KillInstaller() {
+void TBootstrapInstaller::TCore::KillInstaller() {
     std::shared_ptr<platform::TProcess> process;
     {
         const std::lock_guard guard(FInstallerLock);
@@ -383,7 +470,7 @@ void TBootstrapInstaller::KillInstaller() {
     if (process) process->Terminate();
 }
 
-bool TBootstrapInstaller::InstallComponent(const TJsonValue* component, bool wait, bool silent) {
+bool TBootstrapInstaller::TCore::InstallComponent(const TJsonValue* component, bool wait, bool silent) {
     if (component == nullptr) return false;
     LogBootstrap("Install component: " + ItemTitle(component));
     const TJsonValue* installBlock = component->Find("install");
@@ -398,44 +485,49 @@ bool TBootstrapInstaller::InstallComponent(const TJsonValue* component, bool wai
     }
     std::string fileName;
     if (!DownloadComponent(*installBlock, fileName)) throw EInstallError(NoInstallerMessage);
+    // A download can take long; a window closed meanwhile starts no installer.
+    ThrowIfCancelled();
     LaunchInstaller(*installBlock, fileName, silent, wait, component);
     return true;
 }
 
 void TBootstrapInstaller::InstallAllAsync(const std::vector<int>& indices) {
-    if (FInstallAllBusy) throw EInstallError("Install already running. Please wait.");
+    if (FCore->FInstallAllBusy) throw EInstallError("Install already running. Please wait.");
     if (FWorker.joinable()) FWorker.join();  // the previous run has posted its end step
 
-    TInstallAllJob job;
+    TCore::TInstallAllJob job;
     job.Indices = indices;
     for (const int index : indices) {
         const TJsonValue* component = FWindow.ComponentAt(index);
         job.Components.push_back(component != nullptr ? std::optional<TJsonValue>(*component) : std::nullopt);
     }
     job.Silent = FWindow.IsSilentMode();
-    FInstallAllBusy = true;
-    FInstallCancel = false;
+    FCore->FInstallAllBusy = true;
+    FCore->FInstallCancel = false;
+    FCore->FWorkerReturned = false;
 
     const int total = static_cast<int>(indices.size());
     LogBootstrap("Install all started: " + std::to_string(total) +
                  " component(s), silent=" + BoolText(job.Silent));
     FWindow.BeginProgress(total * 2);
     try {
-        FWorker = std::thread([this, job = std::move(job)] { RunInstallAll(job); });
+        FWorker = std::thread([core = FCore, job = std::move(job), window = &FWindow] {
+            core->RunInstallAll(job, window);
+            core->FWorkerReturned = true;
+        });
     } catch (...) {
-        FInstallAllBusy = false;
+        FCore->FInstallAllBusy = false;
         throw;
     }
 }
 
-void TBootstrapInstaller::RunInstallAll(const TInstallAllJob& job) {
-    TBootstrapWindow* window = &FWindow;
+void TBootstrapInstaller::TCore::RunInstallAll(const TInstallAllJob& job, TBootstrapWindow* window) {
     const int total = static_cast<int>(job.Indices.size());
     std::string errMsg;
     try {
         for (int i = 0; i < total; ++i) {
             // After a cancel nothing new is downloaded or started.
-            if (FInstallCancel) throw EInstallError(CancelledMessage);
+            ThrowIfCancelled();
             const int localIdx = job.Indices[static_cast<std::size_t>(i)];
             const auto& copy = job.Components[static_cast<std::size_t>(i)];
             const TJsonValue* component = copy ? &*copy : nullptr;
@@ -464,7 +556,7 @@ void TBootstrapInstaller::RunInstallAll(const TInstallAllJob& job) {
                 std::string fileName;
                 if (!DownloadComponent(*installBlock, fileName)) throw EInstallError(NoInstallerMessage);
                 Post([window, stepInstall, capInstall] { window->SetProgressSafe(stepInstall, capInstall); });
-                if (FInstallCancel) throw EInstallError(CancelledMessage);
+                ThrowIfCancelled();
                 LaunchInstaller(*installBlock, fileName, job.Silent, true, component);
             }
             const TEnvCheckResult checkRes = RunCheck(*component);

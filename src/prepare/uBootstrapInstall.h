@@ -3,11 +3,9 @@
 // folder with a fallback URL and SHA-256 and size checks, an elevated installer start, waiting for
 // the installer while re-running the component's check, and install-all on a worker thread that
 // reports to the preparation window through posted steps.
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,10 +16,6 @@
 #include "prepare/uBootstrapManifest.h"
 #include "prepare/uBootstrapWindow.h"
 #include "prepare/uEnvChecker.h"
-
-namespace egaiss::platform {
-class TProcess;
-}
 
 namespace egaiss {
 
@@ -73,9 +67,11 @@ struct TInstallOptions {
 };
 
 // The install logic of one opening of the preparation window. Single installs run on the caller's
-// (main) thread; install-all runs on a worker thread owned by this object, which reaches the window
-// only through posted steps. Destroying the object cancels install-all, ends a tracked installer and
-// waits for the worker; its owner stops the poster first, so that no step of it runs afterwards.
+// thread; install-all runs on a worker thread of this object, which reaches the window only through
+// posted steps. Destroying the object cancels install-all and ends a tracked installer, but waits
+// for nothing: a worker still downloading runs on with its own share of the install state and stops
+// before starting another installer. Its owner stops the poster first, so that no step of it runs
+// afterwards.
 class TBootstrapInstaller {
 public:
     TBootstrapInstaller(TBootstrapWindow& window, TEgaissConfig cfg, TMainThreadPoster post,
@@ -94,46 +90,28 @@ public:
                                        bool silent, bool wait, const TJsonValue* checkComponent);
     // The exit code of the tracked installer; 0 when none is tracked or the post-check ended it.
     int WaitForInstaller(const TJsonValue* checkComponent, const std::string& fileName);
-    // Ends the tracked installer. Safe from the main thread while the worker waits for it.
+    // Ends the tracked installer. Safe from any thread while another one waits for it.
     void KillInstaller();
-    // Installs one component; false for null. Raises on failure.
+    // Installs one component; false for null. Raises on failure, also when the install was
+    // cancelled before its installer started. Callable from a worker thread.
     bool InstallComponent(const TJsonValue* component, bool wait, bool silent);
     // Starts install-all for the component indices in this order. Raises EInstallError while a run
     // is still busy.
     void InstallAllAsync(const std::vector<int>& indices);
 
-    // The user cancelled install-all; noticed while an installer is waited for and between
-    // components.
-    void CancelInstall() { FInstallCancel = true; }
+    // The user cancelled: noticed while an installer is waited for and before the next installer
+    // starts. Install-all clears it when it starts.
+    void CancelInstall();
     // From the start of install-all until its end step has run on the main thread.
-    bool InstallAllBusy() const { return FInstallAllBusy; }
+    bool InstallAllBusy() const;
     bool InstallerTracked() const;
 
 private:
-    struct TInstallAllJob {
-        std::vector<int> Indices;
-        // Copies taken on the main thread, so that the worker never reads the window's manifest.
-        std::vector<std::optional<TJsonValue>> Components;
-        bool Silent = false;
-    };
-
-    void RunInstallAll(const TInstallAllJob& job);
-    void Post(std::function<void()> step);
-    TEnvCheckResult RunCheck(const TJsonValue& component) const;
-    TEnvCheckResult RunAction(const TJsonValue& installBlock) const;
-    std::shared_ptr<platform::TProcess> TrackedInstaller() const;
+    class TCore;
 
     TBootstrapWindow& FWindow;
-    const TEgaissConfig FCfg;
-    TMainThreadPoster FPost;
-    const TInstallOptions FOptions;
-
-    std::atomic<bool> FInstallCancel{false};
-    std::atomic<bool> FInstallAllBusy{false};
-    // The installer being waited for. The worker waits on its own reference while the main thread
-    // may end it, so the handle is closed once, by the last owner.
-    mutable std::mutex FInstallerLock;
-    std::shared_ptr<platform::TProcess> FInstallerProcess;
+    // Shared with the install-all worker, which may outlive this object.
+    std::shared_ptr<TCore> FCore;
     std::thread FWorker;
 };
 

@@ -5,9 +5,9 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QThread>
 #include <QTreeWidget>
 #include <filesystem>
 #include <memory>
@@ -37,10 +37,11 @@ protected:
 
     std::string Marker(const std::string& id) const { return FDir.File("installed-" + id); }
 
-    // An installer that notes its run and leaves the mark its component's check looks for.
-    std::string Installer(const std::string& id) const {
-        const std::string script =
-            "#!/bin/sh\necho " + id + " >> '" + FDir.File("order.txt") + "'\ntouch '" + Marker(id) + "'\n";
+    // An installer that notes its run and leaves the mark its component's check looks for, unless
+    // it is told otherwise.
+    std::string Installer(const std::string& id, const std::string& body = {}) const {
+        const std::string script = "#!/bin/sh\necho " + id + " >> '" + FDir.File("order.txt") + "'\n" +
+                                   (body.empty() ? "touch '" + Marker(id) + "'\n" : body);
         test::WriteFileText(FDownloads.File(id + ".sh"), script);
         return R"({"url":")" + DownloadBaseURL(FCfg.ServerURL) + id + R"(.sh","file":")" + id +
                R"(.sh","sha256":")" + platform::Sha256Hex(script) + R"("})";
@@ -63,9 +64,6 @@ protected:
         options.WaitCycle = std::chrono::milliseconds(50);
         options.ElevationCommand = {"env"};
         options.RunCheck = [this](const TJsonValue& component, const TEgaissConfig&) {
-            // The installer checks on its worker too; the window's own runs are on this thread.
-            if (QThread::currentThread() == QCoreApplication::instance()->thread())
-                FProgressTexts.push_back(Control<QLabel>(*FWindow, "lblProgress").text());
             const std::string id = GetJsonString(component, "id");
             if (id == "delta") return TEnvCheckResult::Warn("optional");
             return fs::exists(Utf8Path(Marker(id))) ? TEnvCheckResult::Ok("installed")
@@ -78,7 +76,8 @@ protected:
         return window;
     }
 
-    bool Idle() const { return Control<QPushButton>(*FWindow, "btnClose").isEnabled(); }
+    // The checks and the installs run on workers; the window waits with the refresh button disabled.
+    bool Idle() const { return Enabled("btnRefresh"); }
     QTreeWidget& List() const { return Control<QTreeWidget>(*FWindow, "lvChecks"); }
     QString Cell(int row, int column) const { return List().topLevelItem(row)->text(column); }
     bool Enabled(const char* button) const { return Control<QPushButton>(*FWindow, button).isEnabled(); }
@@ -92,15 +91,12 @@ protected:
     std::unique_ptr<test::TSimProcess> FSim;
     TEgaissConfig FCfg;
     TfrmBootstrap* FWindow = nullptr;
-    std::vector<QString> FProgressTexts;
 };
 
 TEST_F(BootstrapFormTest, ListsEveryComponentAndFollowsTheSelection) {
     Publish();
     const auto window = OpenWindow();
     ASSERT_EQ(List().topLevelItemCount(), 4);
-    EXPECT_EQ(FProgressTexts, (std::vector<QString>{"Check: Alpha  (1/5)", "Check: Beta  (2/5)",
-                                                    "Check: Gamma  (3/5)", "Check: Delta  (4/5)"}));
     const QString orders[] = {"5", "1", "4", "5"};
     const QString states[] = {"Failed", "Failed", "", "Warning"};
     for (int row = 0; row < 4; ++row) {
@@ -123,7 +119,7 @@ TEST_F(BootstrapFormTest, InstallAllRunsInOrderAndChecksAgain) {
     FPrompts.Answers.push_back(true);
     Control<QPushButton>(*window, "btnInstallAll").click();
     ASSERT_EQ(FPrompts.Questions.size(), 1);
-    EXPECT_TRUE(FPrompts.Questions[0].contains("\n\n1. Beta\n2. Alpha\n"));
+    EXPECT_TRUE(FPrompts.Questions[0].contains("\r\n\r\n1. Beta\r\n2. Alpha\r\n"));
     EXPECT_TRUE(FPrompts.Questions[0].endsWith("Mode: interactive install - confirm each dialog."));
     ASSERT_TRUE(WaitFor([&] { return Idle() && Cell(0, 1).isEmpty() && Cell(1, 1).isEmpty(); }));
     EXPECT_EQ(InstalledOrder(), "beta\nalpha\n");
@@ -147,6 +143,31 @@ TEST_F(BootstrapFormTest, AFailedInstallShowsItsErrorInTheProgressLabel) {
     EXPECT_TRUE(Enabled("btnRefresh"));
     EXPECT_TRUE(Control<QCheckBox>(*window, "chkSilentInstall").isEnabled());
     EXPECT_TRUE(Enabled("btnInstallAll"));
+}
+
+TEST_F(BootstrapFormTest, ClosingDuringInstallAllAsksFirst) {
+    Publish(Installer("beta", "exec sleep 30\n"));
+    const auto window = OpenWindow();
+    FPrompts.Answers.push_back(true);
+    Control<QPushButton>(*window, "btnInstallAll").click();
+    ASSERT_TRUE(WaitFor([&] { return InstalledOrder() == "beta\n" && Cell(1, 1) == "Running..."; }));
+    EXPECT_TRUE(Enabled("btnClose"));
+
+    window->close();  // the title bar, answered No
+    ASSERT_EQ(FPrompts.Questions.size(), 2);
+    EXPECT_EQ(FPrompts.Questions[1],
+              "Install is running. Cancel?\r\nCurrent installer window will stay open.");
+    EXPECT_TRUE(window->isVisible());
+
+    FPrompts.Answers.push_back(true);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &escape);
+    EXPECT_EQ(FPrompts.Questions.size(), 3);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(WaitFor([&] {
+        return test::ReadFileText(FDir.File("agent.log"))
+                   .find("Install all step failed: Install cancelled by user") != std::string::npos;
+    })) << "the installer was ended";
 }
 
 }  // namespace
