@@ -1,5 +1,6 @@
 // A whole price file as the scales poll loads it: chosen by extension, code page detected, parsed
-// and turned into the GOODS and PLU tables. Input: one byte choosing the extension, then the file.
+// and turned into the GOODS and PLU tables, also block by block as the folder loader reads it,
+// which must agree. Input: one byte choosing the extension, then the file.
 #include <array>
 
 #include "platform/uFileSystem.h"
@@ -19,11 +20,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     platform::WriteWholeFile(path, fuzz::AsString(data + 1, size - 1));
     TMassaPluRows rows;
     std::string err;
-    if (!LoadPriceFile(path, rows, err)) {
+    const bool loaded = LoadPriceFile(path, rows, err);
+    TScaleTables tables;
+    std::string tablesErr;
+    const bool built = LoadPriceFileTables(path, tables, tablesErr);
+    fuzz::Require(built == loaded && tablesErr == err, "the tables read block by block fail otherwise");
+    if (!loaded) {
         fuzz::Require(rows.empty() && !err.empty(), "LoadPriceFile failed without a reason or kept rows");
         return 0;
     }
-    BuildGoodsFile(rows);
-    BuildPluFile(rows);
+    fuzz::Require(tables.Goods == BuildGoodsFile(rows) && tables.Plu == BuildPluFile(rows) &&
+                      tables.Rows == rows.size(),
+                  "the tables read block by block differ from those of the rows");
     return 0;
 }

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <unordered_set>
@@ -154,6 +156,18 @@ std::string EscapeRegex(std::string_view text) {
         escaped += c;
     }
     return escaped;
+}
+
+// Compiled once per tag name: the callers ask for the same few tags at every diagnosis.
+const TRegex& TagTextPattern(const std::string& tag) {
+    static std::mutex lock;
+    static std::map<std::string, TRegex, std::less<>> patterns;
+    const std::lock_guard guard(lock);
+    auto found = patterns.find(tag);
+    if (found == patterns.end()) {
+        found = patterns.try_emplace(tag, "<(?:[^:>]+:)?" + EscapeRegex(tag) + "[^>]*>([^<]*)<").first;
+    }
+    return found->second;
 }
 
 // Removes the temporary upload file on every way out of SendDocument.
@@ -496,8 +510,7 @@ std::string TUtmApi::ResolveURL(const std::string& base, const std::string& ref)
 
 std::string XmlTagText(const std::string& xml, const std::string& tag) {
     if (xml.empty()) return {};
-    const TRegex pattern("<(?:[^:>]+:)?" + EscapeRegex(tag) + "[^>]*>([^<]*)<");
-    const auto match = pattern.FindFirst(xml);
+    const auto match = TagTextPattern(tag).FindFirst(xml);
     return match ? TrimControl(match->Group1) : std::string();
 }
 

@@ -122,18 +122,18 @@ TEgaissConfig ReadLegacySection(const std::string& text) {
 // The data folder as a path, without touching the disk: every log line asks for it, and the file
 // writes create the folder themselves when it turns out to be missing.
 std::string DataDirLocation() {
-    std::string folder;
     {
         const std::lock_guard lock(DataDirOverrideLock);
-        if (DataDirOverride) folder = *DataDirOverride;
+        if (DataDirOverride && !DataDirOverride->empty()) return StripTrailingSeparators(*DataDirOverride);
     }
-    if (folder.empty()) {
+    // The executable does not move while it runs.
+    static const std::string exeFolder = [] {
         const std::string exe = platform::ExecutablePath();
-        std::error_code error;
-        folder = exe.empty() ? PathUtf8(std::filesystem::current_path(error))
-                             : PathUtf8(Utf8Path(exe).parent_path());
-    }
-    return StripTrailingSeparators(folder);
+        return exe.empty() ? std::string() : StripTrailingSeparators(PathUtf8(Utf8Path(exe).parent_path()));
+    }();
+    if (!exeFolder.empty()) return exeFolder;
+    std::error_code error;
+    return StripTrailingSeparators(PathUtf8(std::filesystem::current_path(error)));
 }
 
 bool TEgaissConfig::IsComplete() const {

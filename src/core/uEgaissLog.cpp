@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -161,21 +162,39 @@ void EnsureStarted() {
     TrimLogFile();
 }
 
-}  // namespace
+// Spaces and control characters alone make no line.
+bool IsBlank(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 33; });
+}
 
-void WriteLogLine(const std::string& text) {
+// The log's path for the current data folder. Under the log lock.
+const std::string& CurrentLogPath(TLogState& state) {
+    std::string folder = DataDirLocation();
+    if (state.Path.empty() || state.ResolvedFor != folder) {
+        state.Path = DataFilePath(LogFileName);
+        state.ResolvedFor = std::move(folder);
+    }
+    return state.Path;
+}
+
+// One line: the time stamp and the parts, put together once. File names and peer answers reach
+// log lines as raw bytes; the log stays UTF-8 anyway.
+void WriteLine(std::initializer_list<std::string_view> parts) {
     try {
-        if (TrimControl(text).empty()) return;
         EnsureStarted();
-        // File names and peer answers reach log lines as raw bytes; the log stays UTF-8 anyway.
-        const std::string valid = Utf8ToText(text);
+        std::size_t size = TimestampLength + 3;
+        for (const std::string_view part : parts)
+            size += part.size();
         std::string line;
-        line.reserve(TimestampLength + valid.size() + 3);
-        line.append(TimestampNow()).append(1, ' ').append(valid).append("\r\n");
+        line.reserve(size);
+        line.append(TimestampNow()).append(1, ' ');
+        for (const std::string_view part : parts)
+            AppendUtf8Text(line, part);
+        line.append("\r\n");
         try {
             auto& state = State();
             const std::lock_guard lock(state.Lock);
-            state.Appender.Append(LogFilePath(), line);
+            state.Appender.Append(CurrentLogPath(state), line);
         } catch (...) {
             try {
                 WriteUtf8TextFile(CrashLogFilePath(), line, true);
@@ -187,58 +206,55 @@ void WriteLogLine(const std::string& text) {
     }
 }
 
+// A line whose tag is followed by a text that may be blank, in which case nothing is written.
+void WriteTagged(std::string_view tag, std::string_view text) {
+    if (!IsBlank(text)) WriteLine({tag, text});
+}
+
+}  // namespace
+
+void WriteLogLine(const std::string& text) {
+    WriteTagged({}, text);
+}
+
 void LogInfo(const std::string& text) {
-    try {
-        if (!TrimControl(text).empty()) WriteLogLine("[INFO] " + text);
-    } catch (...) {
-    }
+    WriteTagged("[INFO] ", text);
 }
 
 void LogDebug(const std::string& text) {
-    try {
-        if (!TrimControl(text).empty()) WriteLogLine("[DBG] " + text);
-    } catch (...) {
-    }
+    WriteTagged("[DBG] ", text);
 }
 
 void LogError(const std::string& text) {
-    try {
-        if (!TrimControl(text).empty()) WriteLogLine("[ERR] " + text);
-    } catch (...) {
-    }
+    WriteTagged("[ERR] ", text);
 }
 
 void LogStep(const std::string& step, const std::string& detail) {
-    try {
-        WriteLogLine(detail.empty() ? "[STEP] " + step : "[STEP] " + step + " | " + detail);
-    } catch (...) {
+    if (detail.empty()) {
+        WriteLine({"[STEP] ", step});
+    } else {
+        WriteLine({"[STEP] ", step, " | ", detail});
     }
 }
 
 void LogException(const std::string& context, const std::exception* error) {
     try {
         const std::string className = error != nullptr ? ExceptionClassName(*error) : "nil";
-        const std::string message = error != nullptr ? error->what() : "";
-        WriteLogLine("[EXC] " + context + " | " + className + ": " + message);
-        if (error != nullptr && message.find(UnicodeMappingFailure) != std::string::npos) {
-            WriteLogLine(UnicodeMappingHint);
+        const std::string_view message = error != nullptr ? error->what() : "";
+        WriteLine({"[EXC] ", context, " | ", className, ": ", message});
+        if (error != nullptr && message.find(UnicodeMappingFailure) != std::string_view::npos) {
+            WriteLine({UnicodeMappingHint});
         }
     } catch (...) {
     }
 }
 
 void LogOut(const std::string& docType, const std::string& docId, const std::string& extra) {
-    try {
-        WriteLogLine("[OUT] type=" + docType + " id=" + docId + " " + extra);
-    } catch (...) {
-    }
+    WriteLine({"[OUT] type=", docType, " id=", docId, " ", extra});
 }
 
 void LogIn(const std::string& docType, const std::string& docId) {
-    try {
-        WriteLogLine("[IN] type=" + docType + " id=" + docId);
-    } catch (...) {
-    }
+    WriteLine({"[IN] type=", docType, " id=", docId});
 }
 
 void LogEnvironment() {
@@ -346,18 +362,19 @@ std::string ReadLogTail(int maxLines) {
 void TrimLogFile() {
     std::string temporary;
     try {
-        const std::string path = LogFilePath();
+        auto& state = State();
+        // Held from reading to replacing, so that no line appended meanwhile is lost.
+        const std::lock_guard lock(state.Lock);
+        const std::string path = CurrentLogPath(state);
         if (!IsRegularFile(path)) return;
         const std::int64_t cutoff = WallSecondsNow() - KeepSeconds;
 
-        // Held from reading to replacing, so that no line appended meanwhile is lost.
-        const std::lock_guard lock(State().Lock);
         const std::string text = Utf8ToText(platform::ReadWholeFile(path));
         if (text.empty()) return;
         std::vector<std::string> kept;
         int dropped = 0;
         for (auto& line : SplitTextLines(text)) {
-            if (TrimControl(line).empty()) continue;
+            if (IsBlank(line)) continue;
             const auto stamp = LineTimestamp(line);
             if (stamp && *stamp < cutoff) {
                 ++dropped;
@@ -368,8 +385,7 @@ void TrimLogFile() {
         if (dropped == 0) return;
 
         temporary = path + ".tmp";
-        platform::WriteWholeFile(temporary, JoinCrLf(kept, 0));
-        platform::ReplaceFile(temporary, path);
+        state.Appender.Replace(path, temporary, JoinCrLf(kept, 0));
     } catch (...) {
         if (!temporary.empty()) {
             std::error_code ignored;
@@ -379,14 +395,9 @@ void TrimLogFile() {
 }
 
 std::string LogFilePath() {
-    std::string folder = DataDirLocation();
     auto& state = State();
     const std::lock_guard lock(state.Lock);
-    if (state.Path.empty() || state.ResolvedFor != folder) {
-        state.Path = DataFilePath(LogFileName);
-        state.ResolvedFor = std::move(folder);
-    }
-    return state.Path;
+    return CurrentLogPath(state);
 }
 
 std::string CrashLogFilePath() {

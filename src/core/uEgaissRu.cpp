@@ -41,21 +41,31 @@ std::string ToAsciiSafe(std::string_view text) {
 
 // Every input byte yields at least one character here, so the ANSI fallback decoding (for input
 // that gives no characters at all) can never be reached and is not carried.
-std::string Utf8ToText(std::string_view bytes) {
+void AppendUtf8Text(std::string& out, std::string_view bytes) {
     static constexpr std::string_view Replacement = "\xEF\xBF\xBD";
-    std::string text;
-    text.reserve(bytes.size());
+    // Valid runs are copied whole; nearly every text is one run.
+    std::size_t run = 0;
     std::size_t pos = 0;
     while (pos < bytes.size()) {
-        const std::size_t length = SequenceLength(bytes, pos);
-        if (length == 0) {
-            text += Replacement;
+        if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
             ++pos;
-        } else {
-            text.append(bytes.substr(pos, length));
-            pos += length;
+            continue;
         }
+        const std::size_t length = SequenceLength(bytes, pos);
+        if (length != 0) {
+            pos += length;
+            continue;
+        }
+        out.append(bytes.substr(run, pos - run)).append(Replacement);
+        run = ++pos;
     }
+    out.append(bytes.substr(run));
+}
+
+std::string Utf8ToText(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    AppendUtf8Text(text, bytes);
     return text;
 }
 

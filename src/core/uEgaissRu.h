@@ -13,6 +13,8 @@ bool IsAsciiText(std::string_view text);
 std::string ToAsciiSafe(std::string_view text);
 // Decodes bytes as UTF-8, invalid sequences becoming U+FFFD.
 std::string Utf8ToText(std::string_view bytes);
+// Appends Utf8ToText(bytes) to `out`.
+void AppendUtf8Text(std::string& out, std::string_view bytes);
 
 // Number of characters in a UTF-8 text.
 std::size_t TextLength(std::string_view text);

@@ -111,21 +111,24 @@ std::size_t AsciiPrefixLength(std::string_view text) {
 
 }  // namespace
 
-std::string Utf8ToCp1251(std::string_view text) {
+void Utf8ToCp1251(std::string_view text, std::string& out) {
     const std::size_t ascii = AsciiPrefixLength(text);
-    if (ascii == text.size()) return std::string(text);
+    if (ascii == text.size()) {
+        out.assign(text);
+        return;
+    }
 
     const TCp1251Tables& tables = TCp1251Tables::Instance();
     // Every character, and every stray byte, gives one byte, so the input size is enough room.
-    std::string result(text.size(), '\0');
-    std::memcpy(result.data(), text.data(), ascii);
-    char* out = result.data() + ascii;
+    out.resize(text.size());
+    std::memcpy(out.data(), text.data(), ascii);
+    char* to = out.data() + ascii;
     const auto* in = reinterpret_cast<const unsigned char*>(text.data()) + ascii;
     const auto* end = reinterpret_cast<const unsigned char*>(text.data()) + text.size();
     while (in < end) {
         const unsigned lead = *in;
         if (lead < 0x80) {
-            *out++ = static_cast<char>(lead);
+            *to++ = static_cast<char>(lead);
             ++in;
             continue;
         }
@@ -142,22 +145,30 @@ std::string Utf8ToCp1251(std::string_view text) {
         }
         // No 1251 form, or not UTF-8 at all: one "?" and carry on after that character or byte.
         const unsigned char mapped = length == 0 ? 0 : tables.ByteOf(code);
-        *out++ = mapped == 0 ? NoForm : static_cast<char>(mapped);
+        *to++ = mapped == 0 ? NoForm : static_cast<char>(mapped);
         in += length == 0 ? 1 : length;
     }
-    result.resize(static_cast<std::size_t>(out - result.data()));
+    out.resize(static_cast<std::size_t>(to - out.data()));
+}
+
+std::string Utf8ToCp1251(std::string_view text) {
+    std::string result;
+    Utf8ToCp1251(text, result);
     return result;
 }
 
-std::string Cp1251ToUtf8(std::string_view bytes) {
+void Cp1251ToUtf8(std::string_view bytes, std::string& out) {
     const std::size_t ascii = AsciiPrefixLength(bytes);
-    if (ascii == bytes.size()) return std::string(bytes);
+    if (ascii == bytes.size()) {
+        out.assign(bytes);
+        return;
+    }
 
     const TCp1251Tables& tables = TCp1251Tables::Instance();
-    std::string result;
+    out.clear();
     // Cyrillic letters take two bytes each; the rare three-byte ones may grow the text once.
-    result.reserve(bytes.size() + (bytes.size() - ascii));
-    result.append(bytes.data(), ascii);
+    out.reserve(bytes.size() + (bytes.size() - ascii));
+    out.append(bytes.data(), ascii);
 
     // Through a small buffer: a whole file is not given room for the worst case (three bytes each),
     // and each character is one fixed-size copy.
@@ -165,19 +176,24 @@ std::string Cp1251ToUtf8(std::string_view bytes) {
     char buffer[Block * 3 + 4];
     for (std::size_t pos = ascii; pos < bytes.size();) {
         const std::size_t end = std::min(bytes.size(), pos + Block);
-        char* out = buffer;
+        char* to = buffer;
         while (pos < end) {
             const auto byte = static_cast<unsigned char>(bytes[pos]);
             if (byte < 0x80) {
-                *out++ = static_cast<char>(byte);
+                *to++ = static_cast<char>(byte);
             } else {
-                std::memcpy(out, tables.Utf8Bytes(byte), 4);
-                out += tables.Utf8Length(byte);
+                std::memcpy(to, tables.Utf8Bytes(byte), 4);
+                to += tables.Utf8Length(byte);
             }
             ++pos;
         }
-        result.append(buffer, static_cast<std::size_t>(out - buffer));
+        out.append(buffer, static_cast<std::size_t>(to - buffer));
     }
+}
+
+std::string Cp1251ToUtf8(std::string_view bytes) {
+    std::string result;
+    Cp1251ToUtf8(bytes, result);
     return result;
 }
 

@@ -68,4 +68,12 @@ std::string Cp1251ToUtf8(std::string_view bytes) {
     return WideToUtf8(wide);
 }
 
+void Utf8ToCp1251(std::string_view text, std::string& out) {
+    out = Utf8ToCp1251(text);
+}
+
+void Cp1251ToUtf8(std::string_view bytes, std::string& out) {
+    out = Cp1251ToUtf8(bytes);
+}
+
 }  // namespace egaiss::platform

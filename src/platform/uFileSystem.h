@@ -1,6 +1,7 @@
 #pragma once
 // File operations whose details differ between systems: sharing modes, private files and
 // replacing a file in one step.
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -27,6 +28,10 @@ public:
     TFileAppender& operator=(const TFileAppender&) = delete;
 
     void Append(const std::string& path, const std::string& bytes);
+    // Writes the bytes to `temporary` and renames it over `path` in one step; later appends to
+    // `path` go to the new file without opening it again where the system allows. On failure
+    // `temporary` may be left behind for the caller to remove.
+    void Replace(const std::string& path, const std::string& temporary, const std::string& bytes);
 
 private:
     struct TOpenFile;
@@ -44,6 +49,24 @@ void WriteFileAtomically(const std::string& path, const std::string& bytes,
 
 // Renames `from` over `to`, replacing `to` when it exists, in one step. Raises EFileError.
 void ReplaceFile(const std::string& from, const std::string& to);
+
+// Reads a file from its start in pieces, shared with writers, so that a large file need not be
+// held whole. Raises EFileError.
+class TFileReader {
+public:
+    explicit TFileReader(const std::string& path);
+    ~TFileReader();
+    TFileReader(const TFileReader&) = delete;
+    TFileReader& operator=(const TFileReader&) = delete;
+
+    // Up to `size` further bytes into `buffer`; 0 at the end of the file.
+    std::size_t Read(char* buffer, std::size_t size);
+
+private:
+    struct THandle;
+    std::unique_ptr<THandle> FHandle;
+    std::string FPath;
+};
 
 // Reads a whole file, shared with writers. Raises EFileError.
 std::string ReadWholeFile(const std::string& path);

@@ -2,6 +2,7 @@
 // windows.h maps ReplaceFile to ReplaceFileW, which would rename the definition below.
 #undef ReplaceFile
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -79,6 +80,11 @@ void TFileAppender::Append(const std::string& path, const std::string& bytes) {
     AppendToFile(path, bytes);
 }
 
+void TFileAppender::Replace(const std::string& path, const std::string& temporary, const std::string& bytes) {
+    WriteWholeFile(temporary, bytes);
+    ReplaceFile(temporary, path);
+}
+
 // Files in the user's own data folder inherit its ACL, which already keeps other users out.
 void WriteWholeFile(const std::string& path, const std::string& bytes, TFileAccess /*access*/) {
     const TUniqueHandle file = OpenForWriting(path, CREATE_ALWAYS);
@@ -109,20 +115,25 @@ void ReplaceFile(const std::string& from, const std::string& to) {
     }
 }
 
-std::string ReadWholeFile(const std::string& path) {
-    const TUniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+struct TFileReader::THandle {
+    TUniqueHandle File;
+};
+
+TFileReader::TFileReader(const std::string& path) : FPath(path) {
+    TUniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) RaiseFileError("Cannot open", path);
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) RaiseFileError("Cannot read", path);
-        if (got == 0) break;
-        bytes.append(buffer, got);
-    }
-    return bytes;
+    FHandle = std::make_unique<THandle>(THandle{std::move(file)});
+}
+
+TFileReader::~TFileReader() = default;
+
+std::size_t TFileReader::Read(char* buffer, std::size_t size) {
+    DWORD got = 0;
+    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
+    if (!ReadFile(FHandle->File.get(), buffer, wanted, &got, nullptr)) RaiseFileError("Cannot read", FPath);
+    return got;
 }
 
 }  // namespace egaiss::platform

@@ -29,9 +29,6 @@ constexpr std::uint32_t FlagCertificate = 0x4000;
 constexpr std::uint16_t PluRecordTail = 19;
 constexpr std::uint32_t PluUnitFactor = 1000;
 
-constexpr int GoodsFileCode = 1;
-constexpr int PluFileCode = 5;
-
 constexpr std::size_t HeaderSize = 14;
 constexpr std::size_t MaxFixedPart = 51;
 constexpr std::size_t MaxGoodsRecord = 7 + MaxFixedPart + 2 + NameLimit + 2 + IngredientsLimit;
@@ -122,6 +119,8 @@ void PutBestBefore(TRecordWriter& out, std::chrono::local_seconds moment) {
     out.U8(static_cast<std::uint8_t>(time.seconds().count()));
 }
 
+}  // namespace
+
 void AppendGoodsRecord(TBytes& file, const TMassaPluRow& row) {
     if (row.ShelfLifeDays > MaxShelfLifeDays) {
         throw EScaleTableError("Shelf life too long for PLU " + std::to_string(row.Plu));
@@ -149,14 +148,20 @@ void AppendGoodsRecord(TBytes& file, const TMassaPluRow& row) {
     out.U8(row.BarcodePrefix);
     const std::size_t fixedLength = out.Size() - fixedAt;
 
-    out.CountedText(platform::Utf8ToCp1251(row.Name), NameLimit);
-    out.CountedText(platform::Utf8ToCp1251(row.Ingredients), IngredientsLimit);
+    // One conversion buffer per thread, reused for every record.
+    thread_local std::string cp1251;
+    platform::Utf8ToCp1251(row.Name, cp1251);
+    out.CountedText(cp1251, NameLimit);
+    platform::Utf8ToCp1251(row.Ingredients, cp1251);
+    out.CountedText(cp1251, IngredientsLimit);
 
     // R counts L's own byte, the fixed part and both counted texts.
     out.PatchU16(4, static_cast<std::uint16_t>(out.Size() - 6));
     out.PatchU8(6, static_cast<std::uint8_t>(fixedLength));
     out.AppendTo(file);
 }
+
+namespace {
 
 // An unsigned 64-bit decimal, digits only; nothing when it does not read.
 std::optional<std::uint64_t> ReadUInt64(std::string_view text) {
@@ -172,6 +177,8 @@ std::uint64_t ItemNumber(const TMassaPluRow& row) {
     return row.Plu;
 }
 
+}  // namespace
+
 void AppendPluRecord(TBytes& file, const TMassaPluRow& row) {
     std::uint8_t buffer[PluRecordSize];
     TRecordWriter out(buffer);
@@ -183,6 +190,8 @@ void AppendPluRecord(TBytes& file, const TMassaPluRow& row) {
     out.U32(PluUnitFactor);
     out.AppendTo(file);
 }
+
+namespace {
 
 void AppendHeader(TBytes& out, int fileCode) {
     char header[32];

@@ -54,5 +54,10 @@ TBytes BuildGoodsRecord(const TMassaPluRow& row);
 TBytes BuildPluRecord(const TMassaPluRow& row);
 // "01PC0000000001" for the goods table (code 1), "05PC0000000001" for the PLU table (code 5).
 TBytes ScaleFileHeader(int fileCode);
+constexpr int GoodsFileCode = 1;
+constexpr int PluFileCode = 5;
+// One record appended to a table file, for a reader that builds the tables as it goes.
+void AppendGoodsRecord(TBytes& file, const TMassaPluRow& row);
+void AppendPluRecord(TBytes& file, const TMassaPluRow& row);
 
 }  // namespace egaiss

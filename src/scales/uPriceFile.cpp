@@ -195,6 +195,13 @@ void CollapseQuotePairs(std::string_view text, std::string& out) {
     out.append(text.substr(pos));
 }
 
+bool HasQuotePair(std::string_view text) {
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        if (text[i] == '"' && text[i - 1] == '"') return true;
+    }
+    return false;
+}
+
 // UnquoteCsvField as a view: into the text itself, or into `scratch` when quote pairs had to be
 // collapsed (then it lasts until the next use of `scratch`).
 std::string_view UnquoteView(std::string_view text, std::string& scratch) {
@@ -202,7 +209,7 @@ std::string_view UnquoteView(std::string_view text, std::string& scratch) {
     if (trimmed.size() > 1 && trimmed.front() == '"' && trimmed.back() == '"') {
         trimmed = trimmed.substr(1, trimmed.size() - 2);
     }
-    if (trimmed.find("\"\"") == std::string_view::npos) return trimmed;
+    if (!HasQuotePair(trimmed)) return trimmed;
     scratch.clear();
     CollapseQuotePairs(trimmed, scratch);
     return scratch;
@@ -262,8 +269,12 @@ void SplitCsvLineViews(std::string_view line, std::vector<std::string_view>& fie
             // Otherwise the text after the closing quote starts a field of its own.
             continue;
         }
-        const std::size_t separator = line.find(';', pos);
-        if (separator == std::string_view::npos) {
+        // Fields are short: a plain scan costs less than a library call per field.
+        std::size_t separator = pos;
+        while (separator < size && line[separator] != ';') {
+            ++separator;
+        }
+        if (separator == size) {
             fields.push_back(line.substr(pos));
             return;
         }
@@ -316,10 +327,15 @@ std::size_t CountLineFeeds(std::string_view text) {
 
 // Minutes of a longer shelf life overflow the table's 32-bit field; such a file must fail here,
 // as a parse error, so that the loader marks it instead of failing on it at every poll.
+bool CheckShelfLife(const TMassaPluRow& row, std::string& err) {
+    if (row.ShelfLifeDays <= MaxShelfLifeDays) return true;
+    err = "Shelf life too long for PLU " + std::to_string(row.Plu);
+    return false;
+}
+
 bool CheckShelfLives(TMassaPluRows& rows, std::string& err) {
     for (const auto& row : rows) {
-        if (row.ShelfLifeDays > MaxShelfLifeDays) {
-            err = "Shelf life too long for PLU " + std::to_string(row.Plu);
+        if (!CheckShelfLife(row, err)) {
             rows.clear();
             return false;
         }
@@ -403,52 +419,40 @@ std::uint32_t DecimalToKop(std::string_view text) {
 
 // --- Price file parsing -----------------------------------------------------------------------
 
-// With `fromCp1251` each line is decoded on its own, so that a large file never sits in memory
-// twice (raw and decoded); line breaks are the same bytes in both encodings.
-bool ParseCsvSource(std::string_view source, bool fromCp1251, TMassaPluRows& rows, std::string& err) {
-    rows.clear();
-    err.clear();
-    std::string decoded;
-    const auto textOf = [&](std::string_view raw) {
-        if (!fromCp1251) return raw;
-        decoded = platform::Cp1251ToUtf8(raw);
-        return std::string_view(decoded);
-    };
+// The CSV form line by line: the header first, then one row per data line, built in a record that
+// the next line reuses. With `fromCp1251` each line is decoded on its own, so that a large file
+// never sits in memory twice (raw and decoded); line breaks are the same bytes in both encodings.
+class TCsvReader {
+public:
+    explicit TCsvReader(bool fromCp1251) : FFromCp1251(fromCp1251) {}
 
-    TLineReader lines(source);
-    std::string_view line;
-    if (!lines.Next(line)) return Fail(rows, err, "Empty CSV");
-
-    const std::vector<std::string> header = SplitCsvLine(textOf(line));
-    if (header.empty() || UpperAscii(header[0]).rfind("PLU", 0) != 0) {
-        return Fail(rows, err, "CSV: expected header starting with PLU;TYPE;...");
-    }
-    int headerIndex[ccCount];
-    for (int column = 0; column < ccCount; ++column) {
-        headerIndex[column] = HeaderIndex(header, CsvColumns[column].Name);
+    bool ReadHeader(std::string_view line, std::string& err) {
+        const std::vector<std::string> header = SplitCsvLine(TextOf(line));
+        if (header.empty() || UpperAscii(header[0]).rfind("PLU", 0) != 0) {
+            err = "CSV: expected header starting with PLU;TYPE;...";
+            return false;
+        }
+        for (int column = 0; column < ccCount; ++column) {
+            FHeaderIndex[column] = HeaderIndex(header, CsvColumns[column].Name);
+        }
+        return true;
     }
 
-    // Capped: a file of blank lines must not reserve room for rows it never has.
-    rows.reserve(std::min(CountLineFeeds(source), MaxReservedRows));
-    std::vector<std::string_view> values;
-    std::string store;
-    std::string pluScratch;
-    std::string scratch;
-    while (lines.Next(line)) {
-        if (TrimView(line).empty()) continue;
-        SplitCsvLineViews(textOf(line), values, store);
-        if (values.size() < 6) continue;
+    // The row of a data line, or null when the line gives none; valid until the next call.
+    const TMassaPluRow* ReadRow(std::string_view line) {
+        if (TrimView(line).empty()) return nullptr;
+        SplitCsvLineViews(TextOf(line), FValues, FStore);
+        if (FValues.size() < 6) return nullptr;
         // A field's view lasts until the next field is read; the PLU field, needed again for a
         // missing code, has a scratch text of its own.
         const auto field = [&](TCsvColumn column) {
-            return FieldView(values, headerIndex[column], CsvColumns[column].Position, scratch);
+            return FieldView(FValues, FHeaderIndex[column], CsvColumns[column].Position, FScratch);
         };
-
         const std::string_view pluField =
-            FieldView(values, headerIndex[ccPlu], CsvColumns[ccPlu].Position, pluScratch);
-        TMassaPluRow row;
+            FieldView(FValues, FHeaderIndex[ccPlu], CsvColumns[ccPlu].Position, FPluScratch);
+        TMassaPluRow& row = FRow;
         row.Plu = DigitsLow32(pluField);
-        if (row.Plu == 0) continue;
+        if (row.Plu == 0) return nullptr;
         row.Id = row.Plu;
         row.GoodsType = static_cast<std::uint8_t>(DigitsInt32(field(ccType), 0));
         row.BarcodePrefix =
@@ -457,6 +461,7 @@ bool ParseCsvSource(std::string_view source, bool fromCp1251, TMassaPluRows& row
         row.TareGrams = DigitsLow32(field(ccTare));
         const std::string_view code = TrimView(field(ccCode));
         row.Code = code.empty() ? CutText(DigitsOf(pluField), CodeChars) : CutText(code, CodeChars);
+        row.BestBefore = {};
         row.HasBestBefore = ParseBestBefore(field(ccBestBefore), row.BestBefore);
         row.ShelfLifeDays = DigitsLow32(field(ccShelfLife));
         row.Certificate = CutText(TrimView(field(ccCertificate)), CertificateChars);
@@ -465,10 +470,134 @@ bool ParseCsvSource(std::string_view source, bool fromCp1251, TMassaPluRows& row
         row.Name = field(ccName);
         row.Ingredients = field(ccContent);
         row.InfoBarcode = DigitsOf(field(ccInfo));
-        rows.push_back(std::move(row));
+        return &row;
     }
-    if (rows.empty()) return Fail(rows, err, "No PLU rows in CSV");
-    return CheckShelfLives(rows, err);
+
+private:
+    std::string_view TextOf(std::string_view raw) {
+        if (!FFromCp1251) return raw;
+        platform::Cp1251ToUtf8(raw, FDecoded);
+        return FDecoded;
+    }
+
+    bool FFromCp1251;
+    std::string FDecoded;
+    int FHeaderIndex[ccCount] = {};
+    std::vector<std::string_view> FValues;
+    std::string FStore;
+    std::string FPluScratch;
+    std::string FScratch;
+    TMassaPluRow FRow;
+};
+
+// The CSV form from `nextLine` (false at the end), each row handed to `take`; the errors of
+// ParsePluCsv, and of CheckShelfLife at the first row that fails it.
+template <typename TNextLine, typename TTakeRow>
+bool ParseCsvLines(TNextLine&& nextLine, bool fromCp1251, TTakeRow&& take, std::string& err) {
+    std::string_view line;
+    if (!nextLine(line)) {
+        err = "Empty CSV";
+        return false;
+    }
+    TCsvReader reader(fromCp1251);
+    if (!reader.ReadHeader(line, err)) return false;
+    std::size_t taken = 0;
+    while (nextLine(line)) {
+        const TMassaPluRow* row = reader.ReadRow(line);
+        if (row == nullptr) continue;
+        if (!CheckShelfLife(*row, err)) return false;
+        take(*row);
+        ++taken;
+    }
+    if (taken == 0) {
+        err = "No PLU rows in CSV";
+        return false;
+    }
+    return true;
+}
+
+bool ParseCsvSource(std::string_view source, bool fromCp1251, TMassaPluRows& rows, std::string& err) {
+    rows.clear();
+    err.clear();
+    // Capped: a file of blank lines must not reserve room for rows it never has.
+    rows.reserve(std::min(CountLineFeeds(source), MaxReservedRows));
+    TLineReader lines(source);
+    const bool ok = ParseCsvLines([&](std::string_view& line) { return lines.Next(line); }, fromCp1251,
+                                  [&](const TMassaPluRow& row) { rows.push_back(row); }, err);
+    if (!ok) rows.clear();
+    return ok;
+}
+
+// The lines of a file read block by block: only the block being read and a line cut by its end
+// are held. Lines are views that last until the next call.
+class TFileLines {
+public:
+    explicit TFileLines(const std::string& path) : FFile(path) {}
+
+    bool Next(std::string_view& line) {
+        while (!FLines.Next(line)) {
+            if (FAtEnd) return false;
+            ReadBlock();
+        }
+        return true;
+    }
+
+private:
+    static constexpr std::size_t BlockSize = std::size_t{1} << 20;
+
+    // Appends a block after the unread rest and hands over the lines it completes: up to the last
+    // break, except a CR at the very end, which may be the first half of a CR LF.
+    void ReadBlock() {
+        FBuffer.erase(0, FHandedOver);
+        const std::size_t kept = FBuffer.size();
+        FBuffer.resize(kept + BlockSize);
+        const std::size_t got = FFile.Read(FBuffer.data() + kept, BlockSize);
+        FBuffer.resize(kept + got);
+        FAtEnd = got == 0;
+        std::size_t complete = FBuffer.size();
+        if (!FAtEnd) {
+            std::size_t lastBreak = FBuffer.find_last_of("\r\n");
+            if (lastBreak != std::string::npos && lastBreak + 1 == FBuffer.size() &&
+                FBuffer[lastBreak] == '\r') {
+                lastBreak = lastBreak == 0 ? std::string::npos : FBuffer.find_last_of("\r\n", lastBreak - 1);
+            }
+            complete = lastBreak == std::string::npos ? 0 : lastBreak + 1;
+        }
+        FHandedOver = complete;
+        FLines = TLineReader(std::string_view(FBuffer).substr(0, complete));
+    }
+
+    platform::TFileReader FFile;
+    std::string FBuffer;
+    std::size_t FHandedOver = 0;
+    TLineReader FLines{std::string_view()};
+    bool FAtEnd = false;
+};
+
+bool IsXmlSheetPath(const std::filesystem::path& file) {
+    std::string extension = PathUtf8(file.extension());
+    for (char& c : extension) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return extension == ".xls" || extension == ".xml";
+}
+
+// 1251 is one byte per character, so its first 40 characters are the first 40 bytes.
+bool StartsAsCp1251Csv(std::string_view bytes) {
+    return UpperAscii(bytes.substr(0, Cp1251MarkerWindow)).find(Cp1251Marker) != std::string::npos;
+}
+
+std::string FileStart(const std::string& path) {
+    platform::TFileReader file(path);
+    std::string start(Cp1251MarkerWindow, '\0');
+    std::size_t got = 0;
+    while (got < start.size()) {
+        const std::size_t more = file.Read(start.data() + got, start.size() - got);
+        if (more == 0) break;
+        got += more;
+    }
+    start.resize(got);
+    return start;
 }
 
 }  // namespace
@@ -607,28 +736,53 @@ bool LoadPriceFile(const std::string& path, TMassaPluRows& rows, std::string& er
         const std::filesystem::path file = Utf8Path(path);
         std::error_code error;
         if (!std::filesystem::exists(file, error)) return Fail(rows, err, "File not found");
-
-        std::string extension = PathUtf8(file.extension());
-        for (char& c : extension) {
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
         std::string bytes = platform::ReadWholeFile(path);
 
-        if (extension == ".xls" || extension == ".xml") {
+        if (IsXmlSheetPath(file)) {
             std::string_view content = bytes;
             if (content.substr(0, Utf8Bom.size()) == Utf8Bom) content.remove_prefix(Utf8Bom.size());
             // A spreadsheet is UTF-8 or nothing: garbled names must not reach the labels.
             if (!IsWellFormedUtf8(content)) return Fail(rows, err, std::string(NoMapping));
             return ParsePluXmlSheet(content, rows, err);
         }
-
-        // 1251 is one byte per character, so its first 40 characters are the first 40 bytes.
-        const std::string start = UpperAscii(std::string_view(bytes).substr(0, Cp1251MarkerWindow));
-        if (start.find(Cp1251Marker) != std::string::npos) return ParseCsvSource(bytes, true, rows, err);
+        if (StartsAsCp1251Csv(bytes)) return ParseCsvSource(bytes, true, rows, err);
         if (!IsWellFormedUtf8(bytes)) return Fail(rows, err, std::string(NoMapping));
         return ParseCsvSource(bytes, false, rows, err);
     } catch (const std::exception& error) {
         return Fail(rows, err, error.what());
+    }
+}
+
+bool LoadPriceFileTables(const std::string& path, TScaleTables& tables, std::string& err) {
+    tables = {};
+    err.clear();
+    try {
+        const std::filesystem::path file = Utf8Path(path);
+        std::error_code error;
+        // The ERP's usual export is read block by block; the other forms are read whole.
+        if (IsXmlSheetPath(file) || !std::filesystem::exists(file, error) ||
+            !StartsAsCp1251Csv(FileStart(path))) {
+            TMassaPluRows rows;
+            if (!LoadPriceFile(path, rows, err)) return false;
+            tables = {BuildGoodsFile(rows), BuildPluFile(rows), rows.size()};
+            return true;
+        }
+        TFileLines lines(path);
+        tables.Goods = ScaleFileHeader(GoodsFileCode);
+        tables.Plu = ScaleFileHeader(PluFileCode);
+        const bool ok = ParseCsvLines([&](std::string_view& line) { return lines.Next(line); }, true,
+                                      [&](const TMassaPluRow& row) {
+                                          AppendGoodsRecord(tables.Goods, row);
+                                          AppendPluRecord(tables.Plu, row);
+                                          ++tables.Rows;
+                                      },
+                                      err);
+        if (!ok) tables = {};
+        return ok;
+    } catch (const std::exception& error) {
+        tables = {};
+        err = error.what();
+        return false;
     }
 }
 

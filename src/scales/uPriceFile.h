@@ -2,6 +2,7 @@
 // The price file the shop's ERP drops for the scales, read into the product rows that the scale
 // tables are built from (uMassaKFile.h). Pure data work: no network, no settings, no log.
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,6 +15,17 @@ namespace egaiss {
 // Reads a price file: an XML spreadsheet for ".xls"/".xml", otherwise CSV in Windows-1251 or, when
 // its start lacks "PLU;TYPE", in strict UTF-8. On failure `rows` is empty and `err` says why.
 bool LoadPriceFile(const std::string& path, TMassaPluRows& rows, std::string& err);
+
+// Both scale tables of a price file and its number of rows.
+struct TScaleTables {
+    TBytes Goods;
+    TBytes Plu;
+    std::size_t Rows = 0;
+};
+// LoadPriceFile followed by BuildGoodsFile and BuildPluFile, with the same results and errors, but
+// a Windows-1251 CSV file is read block by block into the tables: neither the whole file nor its
+// rows are held. On failure `tables` is empty.
+bool LoadPriceFileTables(const std::string& path, TScaleTables& tables, std::string& err);
 bool ParsePluCsv(std::string_view text, TMassaPluRows& rows, std::string& err);
 bool ParsePluXmlSheet(std::string_view text, TMassaPluRows& rows, std::string& err);
 

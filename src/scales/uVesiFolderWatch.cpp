@@ -195,17 +195,17 @@ bool LoadFileIntoScales(const std::string& path, const TScaleBrandConfig& brandC
                         const TMassaTimeouts& timeouts) {
     result = {false, {}, FileNamePart(path)};
     LogStep("Scales.parse", path);
-    TMassaPluRows rows;
+    TScaleTables tables;
     std::string parseError;
-    if (!LoadPriceFile(path, rows, parseError)) {
+    if (!LoadPriceFileTables(path, tables, parseError)) {
         result.Message = "Parse: " + parseError;
         MarkErrorFile(path, result.Message);
         LogError("Scales parse failed: " + result.Message);
         return false;
     }
-    const TBytes goods = BuildGoodsFile(rows);
-    const TBytes plu = BuildPluFile(rows);
-    LogInfo("Scales Massa-K file=" + result.FileName + " PLU=" + std::to_string(rows.size()) +
+    const TBytes& goods = tables.Goods;
+    const TBytes& plu = tables.Plu;
+    LogInfo("Scales Massa-K file=" + result.FileName + " PLU=" + std::to_string(tables.Rows) +
             " goods=" + std::to_string(goods.size()) + " bytes plu=" + std::to_string(plu.size()) +
             " bytes; " + HostsSummary(brandCfg));
 
@@ -261,7 +261,7 @@ bool LoadFileIntoScales(const std::string& path, const TScaleBrandConfig& brandC
         return false;
     }
     result.Ok = true;
-    result.Message = "Loaded " + std::to_string(rows.size()) + " PLU -> " + std::to_string(loaded) +
+    result.Message = "Loaded " + std::to_string(tables.Rows) + " PLU -> " + std::to_string(loaded) +
                      " scale(s), file removed";
     LogInfo("Scales SUCCESS: " + result.Message);
     return true;

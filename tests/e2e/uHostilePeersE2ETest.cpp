@@ -117,7 +117,9 @@ TEST_F(HostilePeersE2ETest, RedirectsNeitherCarryTheSecretElsewhereNorTurnAPushI
     for (const auto& [redirected, target, status] : redirects) {
         SCOPED_TRACE(redirected + " " + std::to_string(status) + " " + target);
         FServer.Script = {
-            {redirected, [=](const TFakeRequest&, httplib::Response& r) { r.set_redirect(target, status); }}};
+            {redirected, [target = target, status = status](const TFakeRequest&, httplib::Response& r) {
+                 r.set_redirect(target, status);
+             }}};
         const std::string output = Sync();
         EXPECT_EQ(output.rfind("FAILED: ", 0), 0u) << output;
         EXPECT_EQ(WaitingOnUtm(), 1u);

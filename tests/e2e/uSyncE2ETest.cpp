@@ -2,6 +2,7 @@
 // server: what each side holds afterwards, what the agent reports, and what it leaves alone.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <map>
 #include <memory>
 #include <string>
@@ -344,6 +345,28 @@ TEST_F(SyncE2ETest, HeadlessAgentSyncsAtEveryStartAndStopsCleanly) {
         EXPECT_EQ(JsonText(doc, "status"), "sent");
     EXPECT_EQ(FAgent.StopHeadless(), 0);
     EXPECT_EQ(CountOccurrences(FAgent.Log(), "[INFO] Agent stopped"), 2);
+}
+
+// Nothing waits in a buffer: each line is in agent.log once its call returned, so a killed agent
+// leaves the line it wrote before every DELETE the UTM saw.
+TEST_F(SyncE2ETest, LinesWrittenBeforeAKillAreAllInTheLog) {
+    auto& sim = StartSim({"--docs", "200", "--outbox", "0", "--delay-ms", "5"});
+    test::TChildProcess& agent = FAgent.StartHeadless();
+    ASSERT_TRUE(FAgent.WaitForLog("[INFO] IN DELETE ", std::chrono::seconds(60), 5)) << FAgent.Log();
+    agent.Signal(SIGKILL);
+    ASSERT_TRUE(agent.Wait(std::chrono::seconds(10)).has_value());
+
+    const std::string log = FAgent.Log();
+    const auto utm = sim.Utm().State();
+    const auto& deleted = JsonArray(utm, "deleted");
+    ASSERT_GE(deleted.Size(), 4u);
+    ASSERT_LT(deleted.Size(), 200u) << "the sync ended before the kill";
+    for (const auto& doc : deleted.GetArray()) {
+        const std::string url = JsonText(doc, "url");
+        EXPECT_NE(log.find("[STEP] Sync.in_delete | " + url + "\r\n"), std::string::npos) << url;
+        EXPECT_NE(log.find("[INFO] IN DELETE " + url + "\r\n"), std::string::npos) << url;
+    }
+    EXPECT_TRUE(log.ends_with("\r\n"));
 }
 
 }  // namespace

@@ -41,6 +41,27 @@ TEST(FileSystemTest, AppenderFollowsALogRenamedOrDeletedMeanwhile) {
     EXPECT_EQ(ReadWholeFile(log), "cd");
 }
 
+// The trim's replacement and a folder the first append had to create are followed like any file.
+TEST(FileSystemTest, AppenderFollowsAReplacedLogAndOneInANewFolder) {
+    test::TTempDir dir;
+    const std::string log = dir.File("agent.log");
+    TFileAppender appender;
+    appender.Append(log, "old");
+    appender.Replace(log, log + ".tmp", "kept");
+    appender.Append(log, "a");
+    EXPECT_EQ(ReadWholeFile(log), "kepta");
+    EXPECT_FALSE(std::filesystem::exists(Utf8Path(log + ".tmp")));
+    std::filesystem::rename(Utf8Path(log), Utf8Path(log + ".old"));
+    appender.Append(log, "b");
+    EXPECT_EQ(ReadWholeFile(log), "b");
+
+    const std::string nested = dir.File("new/agent.log");
+    appender.Append(nested, "c");
+    std::filesystem::rename(Utf8Path(nested), Utf8Path(nested + ".old"));
+    appender.Append(nested, "d");
+    EXPECT_EQ(ReadWholeFile(nested), "d");
+}
+
 TEST(InstanceLockTest, OneHolderAtATimeUntilItGoes) {
     test::TTempDir dir;
     const std::string path = dir.File("agent.lock");

@@ -333,5 +333,47 @@ TEST_F(TPriceFileTest, ReportsMissingFilesAndOverlongShelfLives) {
     EXPECT_TRUE(FRows.empty());
 }
 
+// Read block by block (1 MiB each), a 1251 file gives the tables built from all its rows, wherever
+// its line ends fall; the other forms and every failure give what LoadPriceFile gives.
+TEST_F(TPriceFileTest, TablesReadBlockByBlockMatchTheTablesOfAllRows) {
+    const auto sameAsRows = [&](const std::string& name, const std::string& bytes) {
+        SCOPED_TRACE(name);
+        const bool loaded = Load(name, bytes);
+        TScaleTables tables;
+        std::string err;
+        EXPECT_EQ(LoadPriceFileTables(FDir.File(name), tables, err), loaded);
+        EXPECT_EQ(err, FErr);
+        EXPECT_EQ(tables.Rows, FRows.size());
+        EXPECT_TRUE(tables.Goods == (loaded ? BuildGoodsFile(FRows) : TBytes{}));
+        EXPECT_TRUE(tables.Plu == (loaded ? BuildPluFile(FRows) : TBytes{}));
+    };
+    constexpr std::size_t Block = std::size_t{1} << 20;
+    std::string text = std::string(FullHeader) + "\r\n";
+    // A row whose line break starts at `breakAt` (its name padded to get there).
+    const auto rowBreakingAt = [&](int plu, std::size_t breakAt, const char* lineEnd) {
+        const std::string start = std::to_string(plu) + ";1;;;;12,5;;;01.02.2026 14:30;5;AB;;;\xCC\xEE";
+        text += start + std::string(breakAt - text.size() - start.size(), 'x') + lineEnd;
+    };
+    for (int plu = 1; plu <= 300; ++plu)
+        rowBreakingAt(plu, text.size() + 60 + plu % 7, plu % 3 == 0 ? "\n" : plu % 3 == 1 ? "\r\n" : "\r");
+    rowBreakingAt(301, Block - 1, "\r\n");    // CR LF cut by the first block's end
+    rowBreakingAt(302, 2 * Block - 1, "\r");  // a lone CR ending the second block
+    rowBreakingAt(303, 2 * Block + 80, "\r\n");
+    rowBreakingAt(304, 4 * Block + 10, "\n");  // longer than a block
+    text += "\r\n305;0;;;;1;;;;;;;;last without a break";
+    sameAsRows("massa_k.csv", text);
+
+    sameAsRows("utf8.txt", "PLU;NAME;PRICE;X;X;X\n5;Сыр;12,5;;;\n");
+    sameAsRows("bad.csv", "PLU;NAME;PRICE\n5;\xD1\xFB\xF0;1;;;\n");
+    sameAsRows("price.xls",
+               Sheet({"1", "", "Чай", "", "3", "", "", "5", "2", "", "Кофе", "", "4", "", "", "6"}));
+    sameAsRows("long.csv", std::string(FullHeader) + "\n31;0;;;;1;;;;4000000;;;;A;;;\n");
+    sameAsRows("blank.csv", std::string(FullHeader) + "\r\n\r\n  \r\n");
+    TScaleTables tables;
+    std::string err;
+    EXPECT_FALSE(LoadPriceFileTables(FDir.File("none.csv"), tables, err));
+    EXPECT_EQ(err, "File not found");
+}
+
 }  // namespace
 }  // namespace egaiss

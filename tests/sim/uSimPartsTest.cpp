@@ -33,7 +33,7 @@ TEST(SimDocuments, IncomingDocumentsFollowTheSchemasShapes) {
     };
     const std::string waybill = xml("WayBill_v4");
     EXPECT_NE(waybill.find("<wb:Transport><wb:ChangeOwnership>NotChange</wb:ChangeOwnership>"
-                           "<wb:TRANSPORT_TYPE>car</wb:TRANSPORT_TYPE>"),
+                           "<wb:TRAN_TYPE>413</wb:TRAN_TYPE><wb:TRANSPORT_TYPE>car</wb:TRANSPORT_TYPE>"),
               std::string::npos)
         << waybill;
     EXPECT_EQ(waybill.find("TRAN_CAR"), std::string::npos);

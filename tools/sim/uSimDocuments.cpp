@@ -309,6 +309,7 @@ std::string TDocumentFactory::WayBill() {
     WriteOrganisation(xml, "wb:Consignee", kShopOrganisation, FFsrarId);
     xml.Open("wb:Transport");
     xml.Leaf("wb:ChangeOwnership", "NotChange");
+    xml.Leaf("wb:TRAN_TYPE", "413");  // road transport
     xml.Leaf("wb:TRANSPORT_TYPE", "car");
     xml.Leaf("wb:TRANSPORT_REGNUMBER", "А123ВС777");
     xml.Leaf("wb:TRAN_CUSTOMER", kShop);
