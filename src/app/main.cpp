@@ -4,11 +4,9 @@
 
 #include "app/uCommandLine.h"
 #include "app/uHeadless.h"
+#include "app/uTrayAgent.h"
 #include "core/uEgaissLog.h"
 #include "platform/uHttpClient.h"
-#ifdef EGAISS_WITH_TRAY
-#include "app/uTrayAgent.h"
-#endif
 
 int main(int argc, char** argv) {
     using namespace egaiss;
@@ -20,10 +18,11 @@ int main(int argc, char** argv) {
         case TRunMode::rmHeadless:
             return RunHeadlessAgent(commandLine.NoUpdate);
         case TRunMode::rmTray:
-#ifdef EGAISS_WITH_TRAY
-            if (DisplayAvailable()) return RunTrayAgent(argc, argv, commandLine.NoUpdate);
-            std::cerr << "No display (DISPLAY and WAYLAND_DISPLAY are not set): running headless\n";
-#endif
+            if (!DisplayAvailable()) {
+                std::cerr << "No display (DISPLAY and WAYLAND_DISPLAY are not set): running headless\n";
+            } else if (const auto code = RunTrayAgent(argc, argv, commandLine.NoUpdate)) {
+                return *code;
+            }
             return RunHeadlessAgent(commandLine.NoUpdate);
         default:
             return RunSupportCommand(commandLine, std::cout, std::cerr);

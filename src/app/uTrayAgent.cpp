@@ -1,17 +1,12 @@
 #include "app/uTrayAgent.h"
 
-#include <QTimer>
 #include <iostream>
+#include <string_view>
 
-#include "agent/uAgentServices.h"
-#include "app/uCommandLine.h"
-#include "app/uHeadless.h"
-#include "app/uSupportCommands.h"
-#include "core/uEgaissConfig.h"
 #include "core/uEgaissLog.h"
-#include "gui/uAgentApplication.h"
-#include "gui/uInstanceChannel.h"
-#include "gui/uMain.h"
+#include "core/uVersion.h"
+#include "platform/uPath.h"
+#include "platform/uSharedModule.h"
 #include "platform/uSystem.h"
 
 namespace egaiss {
@@ -22,38 +17,45 @@ bool Set(const char* name) {
     return value && !value->empty();
 }
 
+void SayUnavailable(const std::string& reason) {
+    const std::string text = "Tray front-end unavailable (" + reason + "): running headless";
+    std::cerr << text << "\n";
+    LogError(text);
+}
+
 }  // namespace
 
 bool DisplayAvailable() {
-#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+#ifdef _WIN32
     return true;
 #else
     return Set("DISPLAY") || Set("WAYLAND_DISPLAY");
 #endif
 }
 
-int RunTrayAgent(int argc, char** argv, bool noUpdate) {
-    TAgentApplication app(argc, argv);
-    const QString channelName = InstanceChannelName(AgentDataDir());
-    TLocalSocketChannel channel(channelName);
-    const auto lock = ClaimDataFolder(channel, LockDataFolder);
-    if (!lock) {
-        std::cerr << "Agent already running\n";
-        return ExitAlreadyRunning;
+std::optional<int> RunTrayAgent(int argc, char** argv, bool noUpdate) {
+    constexpr std::string_view moduleName = EGAISS_TRAY_MODULE;
+    if (moduleName.empty()) {
+        SayUnavailable("this build has no window front-end");
+        return std::nullopt;
     }
-
-    TRealAgentServices services(!noUpdate);
-    TfrmMain frmMain(services.All());
-    if (!channel.Listen([&frmMain] { frmMain.ShowMainWindow(); }))
-        LogError("Agent window channel: cannot listen on " + channelName.toStdString());
-    QObject::connect(&frmMain, &TfrmMain::ExitRequested, &app, [&channel] {
-        channel.Close();
-        QCoreApplication::quit();
-    });
-    QTimer::singleShot(0, &frmMain, &TfrmMain::FormCreate);
-    app.exec();
-    // Running jobs are not waited for.
-    return EndAgentProcess(frmMain.Agent(), std::chrono::milliseconds(0));
+    // Beside the executable, whatever the data folder.
+    const std::string path = PathUtf8(Utf8Path(platform::ExecutablePath()).parent_path() /
+                                      Utf8Path(platform::SharedModuleFileName(std::string(moduleName))));
+    try {
+        const platform::TSharedModule module(path);
+        auto* entry = module.Function<TTrayEntry>(TrayEntryName);
+        if (entry == nullptr) {
+            SayUnavailable(path + " has no " + TrayEntryName);
+            return std::nullopt;
+        }
+        const int code = entry(AgentVersion, argc, argv, noUpdate);
+        if (code != TrayVersionMismatch) return code;
+        SayUnavailable(path + " belongs to another version of the agent");
+    } catch (const std::exception& error) {
+        SayUnavailable(error.what());
+    }
+    return std::nullopt;
 }
 
 }  // namespace egaiss

@@ -274,16 +274,24 @@ TEST_F(AgentBinaryTest, AFileNameThatIsNotUtf8KeepsTheLogUtf8) {
     EXPECT_NE(log.find("file=massa_k_\xEF\xBF\xBD\xEF\xBF\xBD.csv"), std::string::npos) << log;
 }
 
-TEST_F(AgentBinaryTest, WithoutADisplayTheTrayAgentSaysSoAndRunsHeadless) {
+TEST_F(AgentBinaryTest, WithoutADisplayOrItsWindowModuleTheTrayAgentSaysSoAndRunsHeadless) {
     WriteIni();
-    const test::TScopedEnv display("DISPLAY", std::nullopt);
     const test::TScopedEnv wayland("WAYLAND_DISPLAY", std::nullopt);
-    TChildProcess agent(FExe, {"-noupdate"}, FDir.File("tray.out"));
-    WaitForLog(agent, "Sync OK");
-    StopAgent(agent);
-    EXPECT_NE(agent.Output().find("No display (DISPLAY and WAYLAND_DISPLAY are not set): running headless"),
-              std::string::npos)
-        << agent.Output();
+    const auto runsHeadless = [&](const std::string& said) {
+        std::filesystem::remove(FDir.File("agent.log"));
+        TChildProcess agent(FExe, {"-noupdate"}, FDir.File("tray.out"));
+        WaitForLog(agent, "Sync OK");
+        StopAgent(agent);
+        EXPECT_NE(agent.Output().find(said), std::string::npos) << agent.Output();
+    };
+    {
+        const test::TScopedEnv display("DISPLAY", std::nullopt);
+        runsHeadless("No display (DISPLAY and WAYLAND_DISPLAY are not set): running headless");
+    }
+    // The window module was not copied beside the executable.
+    const test::TScopedEnv display("DISPLAY", ":0");
+    runsHeadless("Tray front-end unavailable (Cannot load " + FDir.File("VelmoraEgaissAgent-qt.so"));
+    EXPECT_NE(Log().find("[ERR] Tray front-end unavailable (Cannot load "), std::string::npos) << Log();
 }
 
 }  // namespace
