@@ -6,6 +6,7 @@
 #include "app/uHeadless.h"
 #include "core/uEgaissLog.h"
 #include "platform/uHttpClient.h"
+#include "platform/uSystem.h"
 #ifdef EGAISS_WITH_TRAY
 #include "app/uTrayAgent.h"
 #endif
@@ -13,7 +14,7 @@
 int main(int argc, char** argv) {
     using namespace egaiss;
     platform::InitialiseHttpLibrary();
-    const TCommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    const TCommandLine commandLine = ParseCommandLine(platform::ProgramArguments(argc, argv));
     for (const std::string& arg : commandLine.IgnoredArgs)
         LogInfo("Ignored argument: " + arg);
     switch (commandLine.Mode) {
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
 #ifdef EGAISS_WITH_TRAY
             if (DisplayAvailable()) return RunTrayAgent(argc, argv, commandLine.NoUpdate);
             std::cerr << "No display (DISPLAY and WAYLAND_DISPLAY are not set): running headless\n";
+#elif defined(_WIN32)
+            std::cerr << "The Windows front-end is not built yet: running headless\n";
 #endif
             return RunHeadlessAgent(commandLine.NoUpdate);
         default:
