@@ -96,6 +96,8 @@ public:
 
     const std::string& Exe() const { return FExe; }
     std::string File(const std::string& name) const;
+    // The data folder.
+    const std::string& Home() const { return FHome; }
     void WriteIni(const TAgentIni& ini) const;
 
     // Runs a subcommand to its end.
