@@ -30,22 +30,43 @@ if(EGAISS_BUILD_TESTS)
   include(GoogleTest)
 endif()
 
-if(EGAISS_MINIMAL_DEPS)
-  return()
+# PCRE2, libzip and cpp-httplib (which serves the simulators and the fake peers of the tests) as
+# egaiss_pcre2, egaiss_libzip and egaiss_httplib on both systems.
+add_library(egaiss_pcre2 INTERFACE)
+add_library(egaiss_libzip INTERFACE)
+add_library(egaiss_httplib INTERFACE)
+if(WIN32)
+  # Debian has no MinGW build of these: scripts/windows-deps builds them static from Debian's source
+  # packages into the prefix that the toolchain file searches. zlib is libz-mingw-w64-dev's, static
+  # so that no zlib1.dll is needed.
+  set(ZLIB_USE_STATIC_LIBS ON)
+  find_package(ZLIB REQUIRED)
+  find_path(EGAISS_PCRE2_INCLUDE_DIR pcre2.h REQUIRED)
+  find_library(EGAISS_PCRE2_LIBRARY NAMES libpcre2-8.a REQUIRED)
+  target_include_directories(egaiss_pcre2 SYSTEM INTERFACE ${EGAISS_PCRE2_INCLUDE_DIR})
+  # PCRE2's pkg-config file omits the define that a static PCRE2 needs on Windows.
+  target_compile_definitions(egaiss_pcre2 INTERFACE PCRE2_STATIC)
+  target_link_libraries(egaiss_pcre2 INTERFACE ${EGAISS_PCRE2_LIBRARY})
+  # libzip's own package rather than its pkg-config file, which drops zlib; the package expects
+  # ZLIB::ZLIB from its user.
+  find_package(libzip CONFIG REQUIRED)
+  target_link_libraries(egaiss_libzip INTERFACE libzip::zip ZLIB::ZLIB)
+  find_package(httplib CONFIG REQUIRED)
+  target_link_libraries(egaiss_httplib INTERFACE httplib::httplib)
+else()
+  find_package(ZLIB REQUIRED)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
+  pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
+  pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+  target_link_libraries(egaiss_pcre2 INTERFACE PkgConfig::PCRE2)
+  target_link_libraries(egaiss_libzip INTERFACE PkgConfig::LIBZIP)
+  target_link_libraries(egaiss_httplib INTERFACE PkgConfig::HTTPLIB)
 endif()
-
-find_package(PkgConfig REQUIRED)
-find_package(ZLIB REQUIRED)
-
-pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
-pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
 
 if(EGAISS_BUILD_GUI)
   find_package(Qt6 REQUIRED COMPONENTS Core Widgets Network)
 endif()
-
-# cpp-httplib serves the simulators and the fake peers of the tests.
-pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 if(EGAISS_BUILD_BENCH)
   find_package(benchmark REQUIRED)
 endif()

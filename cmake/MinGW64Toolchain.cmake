@@ -8,7 +8,10 @@ set(CMAKE_C_COMPILER ${mingw_prefix}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${mingw_prefix}-g++-posix)
 set(CMAKE_RC_COMPILER ${mingw_prefix}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${mingw_prefix})
+# The libraries Debian has no MinGW build of come from scripts/windows-deps.
+set(EGAISS_WINDOWS_DEPS "${CMAKE_CURRENT_LIST_DIR}/../build/windows/deps/prefix" CACHE PATH
+    "Static MinGW-w64 builds of PCRE2, libzip and cpp-httplib's header (scripts/windows-deps)")
+set(CMAKE_FIND_ROOT_PATH /usr/${mingw_prefix} ${EGAISS_WINDOWS_DEPS})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -7,11 +7,12 @@
 #include "app/uTrayAgent.h"
 #include "core/uEgaissLog.h"
 #include "platform/uHttpClient.h"
+#include "platform/uSystem.h"
 
 int main(int argc, char** argv) {
     using namespace egaiss;
     platform::InitialiseHttpLibrary();
-    const TCommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    const TCommandLine commandLine = ParseCommandLine(platform::ProgramArguments(argc, argv));
     for (const std::string& arg : commandLine.IgnoredArgs)
         LogInfo("Ignored argument: " + arg);
     switch (commandLine.Mode) {

@@ -4,14 +4,26 @@
 #include <iostream>
 
 #include "agent/uAgent.h"
-#include "agent/uPortableLoop.h"
 #include "app/uCommandLine.h"
 #include "app/uSupportCommands.h"
 #include "core/uEgaissLog.h"
 #include "platform/uShutdownSignal.h"
+#ifdef _WIN32
+#include "winui/uWin32MainLoop.h"
+#else
+#include "agent/uPortableLoop.h"
+#endif
 
 namespace egaiss {
 namespace {
+
+// Windows runs the agent on the thread's message loop, as the tray agent will; elsewhere headless
+// mode needs no toolkit's loop.
+#ifdef _WIN32
+using THeadlessLoop = TWin32MainLoop;
+#else
+using THeadlessLoop = TPortableLoop;
+#endif
 
 // How long a stopping agent gives a running sync to finish before it leaves it behind.
 constexpr auto JobGracePeriod = std::chrono::seconds(10);
@@ -25,7 +37,7 @@ int RunHeadlessAgent(bool noUpdate) {
         std::cerr << "Agent already running\n";
         return ExitAlreadyRunning;
     }
-    TPortableLoop loop;
+    THeadlessLoop loop;
     loop.SetExceptionHandler(
         [](const std::exception& error) { LogException("Application.OnException", error); });
     const platform::TShutdownHandler shutdown([&loop] {
@@ -38,6 +50,15 @@ int RunHeadlessAgent(bool noUpdate) {
     TRealAgentServices services(!noUpdate);
     TAgent agent(loop, services.All());
     agent.OnExitRequested([&loop] { loop.Quit(); });
+#ifdef _WIN32
+    const bool sessionWatched = loop.OnSessionEnd([&loop, &agent] {
+        LogInfo("Agent stopping (session end)");
+        loop.Quit();
+        // Windows may end the process once this returns: stop here, and leave nothing to do after.
+        std::_Exit(EndAgentProcess(agent, JobGracePeriod));
+    });
+    if (!sessionWatched) LogInfo("No desktop: logoff and shutdown end the agent without notice");
+#endif
     loop.Post([&agent] { agent.Start(); });
     loop.Run();
     return EndAgentProcess(agent, JobGracePeriod);

@@ -5,7 +5,8 @@ namespace egaiss {
 
 class TAgent;
 
-// Runs the agent without any window until SIGINT/SIGTERM; returns the exit code.
+// Runs the agent without any window until SIGINT/SIGTERM (on Windows: Ctrl+C, Ctrl+Break, closing
+// the console, logoff or shutdown); returns the exit code.
 int RunHeadlessAgent(bool noUpdate);
 
 // After the event loop ended: gives running jobs `grace` to finish, else ends the process at once,

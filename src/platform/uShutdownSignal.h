@@ -1,6 +1,8 @@
 #pragma once
-// Turns the system's request to stop (SIGINT/SIGTERM, Ctrl+C or console close on Windows) into a
-// call on an ordinary thread, so that nothing but a flag is touched inside a signal handler.
+// Turns the system's request to stop (SIGINT/SIGTERM; Ctrl+C, Ctrl+Break, console close, logoff or
+// shutdown on Windows) into a call on an ordinary thread, so that nothing but a flag is touched inside
+// a signal handler. On Windows the close, logoff and shutdown events wait for the destructor, since
+// the system ends the process when their handler returns.
 #include <functional>
 #include <memory>
 

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace egaiss::platform {
 
@@ -31,6 +32,10 @@ TCodePages SystemCodePages();
 
 // The process's whole command line as one text.
 std::string CommandLine();
+
+// The arguments after the program's name, in UTF-8. POSIX passes main()'s own through; Windows
+// splits its UTF-16 command line instead, since main()'s are in the ANSI code page.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 std::uint32_t ProcessId();
 

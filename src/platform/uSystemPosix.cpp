@@ -78,6 +78,10 @@ std::string CommandLine() {
     return text;
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
 std::uint32_t ProcessId() {
     return static_cast<std::uint32_t>(getpid());
 }

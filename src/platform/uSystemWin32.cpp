@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/uProcess.h"
 #include "platform/uSystem.h"
 #include "platform/uWin32Text.h"
 
@@ -73,6 +74,12 @@ TCodePages SystemCodePages() {
 
 std::string CommandLine() {
     return WideToUtf8(GetCommandLineW());
+}
+
+std::vector<std::string> ProgramArguments(int, char**) {
+    std::vector<std::string> args = SplitCommandLine(CommandLine());
+    if (!args.empty()) args.erase(args.begin());
+    return args;
 }
 
 std::uint32_t ProcessId() {

@@ -1,13 +1,16 @@
 // The self-update of the real agent binary, installed in a temporary folder, against egaiss-sim
-// serving the download area. The "newer agent" is a small program that records that it ran.
+// serving the download area. The "newer agent" is a small program that records that it ran. Under
+// Wine (see TAgentFolder) EGAISS_E2E_RECORD_RUN names the Windows build of that program.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
 
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <regex>
 #include <thread>
 
@@ -23,7 +26,28 @@ namespace {
 namespace fs = std::filesystem;
 using test::TChildProcess;
 
-constexpr const char* ExeName = "VelmoraEgaissAgent";
+std::string EnvironmentOr(const char* name, const std::string& fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+const std::string Runner = EnvironmentOr("EGAISS_E2E_AGENT_RUNNER", "");
+const std::string AgentExe = EnvironmentOr("EGAISS_E2E_AGENT_EXE", EGAISS_AGENT_EXE);
+const std::string RecordRunExe = EnvironmentOr("EGAISS_E2E_RECORD_RUN", EGAISS_RECORD_RUN_EXE);
+const std::string ExeName = fs::path(AgentExe).filename().string();
+// What the agent names its backup: "VelmoraEgaissAgent.old", "VelmoraEgaissAgent.old.exe".
+const std::string BackupName =
+    fs::path(ExeName).stem().string() + ".old" + fs::path(ExeName).extension().string();
+// Wine turns SIGINT into Ctrl+C.
+const int StopSignal = Runner.empty() ? SIGTERM : SIGINT;
+
+// The agent at `exe` started with `args`, through the runner when there is one.
+std::unique_ptr<TChildProcess> StartAgent(const std::string& exe, std::vector<std::string> args,
+                                          const std::string& output) {
+    if (Runner.empty()) return std::make_unique<TChildProcess>(exe, args, output);
+    args.insert(args.begin(), exe);
+    return std::make_unique<TChildProcess>(Runner, args, output);
+}
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -45,9 +69,9 @@ protected:
     void SetUp() override {
         fs::create_directories(FApp);
         fs::create_directories(FDownload);
-        fs::copy_file(EGAISS_AGENT_EXE, FExe);
+        fs::copy_file(AgentExe, FExe);
         FAgentBytes = test::ReadFileText(FExe);
-        FNewBytes = test::ReadFileText(EGAISS_RECORD_RUN_EXE);
+        FNewBytes = test::ReadFileText(RecordRunExe);
         MakePackage();
 
         FSim = std::make_unique<TChildProcess>(
@@ -83,7 +107,7 @@ protected:
     void MakePackage() {
         const fs::path stage = fs::path(FDir.Path()) / "stage";
         fs::create_directories(stage / "bin");
-        fs::copy_file(EGAISS_RECORD_RUN_EXE, stage / "bin" / ExeName);
+        fs::copy_file(RecordRunExe, stage / "bin" / ExeName);
         const auto zipped = test::RunProgram("/bin/sh", {"-c", "cd \"$1\" && zip -q -r \"$2\" bin", "sh",
                                                          stage.string(), FDownload + "/agent-0.4.4.zip"});
         ASSERT_EQ(zipped.ExitCode, 0) << zipped.Output;
@@ -108,19 +132,19 @@ protected:
 
     // Runs the agent until it has started its first sync, then stops it as a user would.
     void RunAgentThatStartsNormally(const std::vector<std::string>& args) {
-        TChildProcess agent(FExe, args, FDir.File("agent.out"));
+        const auto agent = StartAgent(FExe, args, FDir.File("agent.out"));
         ASSERT_TRUE(WaitUntil([&] { return Log().find("[STEP] Startup.first_sync") != std::string::npos; },
                               std::chrono::seconds(30)))
-            << Log() << agent.Output();
-        agent.Signal(SIGTERM);
-        const auto code = agent.Wait(std::chrono::seconds(20));
+            << Log() << agent->Output();
+        agent->Signal(StopSignal);
+        const auto code = agent->Wait(std::chrono::seconds(20));
         ASSERT_TRUE(code.has_value());
-        EXPECT_EQ(*code, 0) << agent.Output();
+        EXPECT_EQ(*code, 0) << agent->Output();
     }
 
     void ExpectUntouched() const {
         EXPECT_EQ(test::ReadFileText(FExe), FAgentBytes);
-        EXPECT_FALSE(fs::exists(fs::path(FApp) / (std::string(ExeName) + ".old")));
+        EXPECT_FALSE(fs::exists(fs::path(FApp) / BackupName));
         EXPECT_FALSE(fs::exists(fs::path(FApp) / "record-run.txt"));
     }
 
@@ -138,20 +162,22 @@ TEST_F(SelfUpdateE2ETest, ReplacesItselfStartsTheNewProgramAndExits) {
     WriteManifest("0.4.4", Upper(platform::Sha256Hex(FNewBytes)));
     const auto permissions = fs::status(FExe).permissions();
 
-    TChildProcess agent(FExe, {"--headless"}, FDir.File("agent.out"));
-    const auto code = agent.Wait(std::chrono::seconds(60));
+    const auto agent = StartAgent(FExe, {"--headless"}, FDir.File("agent.out"));
+    const auto code = agent->Wait(std::chrono::seconds(60));
     ASSERT_TRUE(code.has_value()) << "the agent did not end after updating itself\n" << Log();
-    EXPECT_EQ(*code, 0) << agent.Output();
+    EXPECT_EQ(*code, 0) << agent->Output();
 
     const fs::path marker = fs::path(FApp) / "record-run.txt";
     ASSERT_TRUE(WaitUntil([&] { return fs::exists(marker); }, std::chrono::seconds(20))) << Log();
     EXPECT_TRUE(
-        WaitUntil([&] { return test::ReadFileText(marker.string()) == "ran VelmoraEgaissAgent args=0\n"; },
+        WaitUntil([&] { return test::ReadFileText(marker.string()) == "ran " + ExeName + " args=0\n"; },
                   std::chrono::seconds(5)))
         << test::ReadFileText(marker.string());
     EXPECT_EQ(test::ReadFileText(FExe), FNewBytes);
-    EXPECT_EQ(fs::status(FExe).permissions(), permissions);
-    EXPECT_EQ(test::ReadFileText((fs::path(FApp) / "VelmoraEgaissAgent.old").string()), FAgentBytes);
+    if (Runner.empty()) {  // Wine keeps no POSIX permissions
+        EXPECT_EQ(fs::status(FExe).permissions(), permissions);
+    }
+    EXPECT_EQ(test::ReadFileText((fs::path(FApp) / BackupName).string()), FAgentBytes);
 
     const std::string log = Log();
     std::size_t at = 0;
@@ -160,7 +186,7 @@ TEST_F(SelfUpdateE2ETest, ReplacesItselfStartsTheNewProgramAndExits) {
              "[INFO] Update check: http://127.0.0.1:" + std::to_string(FSimPort) +
                  "/download/egaiss-agent.json",
              std::string("[INFO] Update: local=") + AgentVersion + " remote=0.4.4", "(zip=True)",
-             "[INFO] Update: extracted VelmoraEgaissAgent (", "[INFO] Update: sha256 OK",
+             "[INFO] Update: extracted " + ExeName + " (", "[INFO] Update: sha256 OK",
              "[INFO] Update: exe replaced OK (" + std::to_string(FNewBytes.size()) + " bytes)",
              "[INFO] Update: launching new process...", "[INFO] Agent stopped"}) {
         at = log.find(line, at);

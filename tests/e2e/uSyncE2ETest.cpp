@@ -149,7 +149,7 @@ TEST_F(SyncE2ETest, DuplicateOnTheServerIsStillDeletedFromTheUtm) {
     // The listing waits, so the server can learn the document after the agent read its known set.
     sim.Utm().SetFaults("{\"delay_ms\":3000,\"match\":\"/opt/out?refresh\"}");
 
-    test::TChildProcess agent(FAgent.Exe(), {"sync"}, FAgent.File("sync.out"));
+    const auto agent = FAgent.Start({"sync"}, "sync.out");
     ASSERT_TRUE(test::WaitUntil(
         [&] {
             const rapidjson::Document state = sim.Server().State();
@@ -161,8 +161,8 @@ TEST_F(SyncE2ETest, DuplicateOnTheServerIsStillDeletedFromTheUtm) {
         std::chrono::seconds(20)));
     sim.Server().Post("/sim/inbox", "{\"utm_url\":" + JsonQuote(first) + ",\"doc_type\":\"" +
                                         waiting.begin()->second.Type + "\",\"xml\":\"<stored/>\"}");
-    ASSERT_EQ(agent.Wait(std::chrono::seconds(60)), 0) << agent.Output();
-    EXPECT_EQ(agent.Output(), "OK: Sync finished\n");
+    ASSERT_EQ(agent->Wait(std::chrono::seconds(60)), 0) << agent->Output();
+    EXPECT_EQ(TAgentFolder::Output(*agent), "OK: Sync finished\n");
 
     const auto utm = sim.Utm().State();
     EXPECT_TRUE(JsonArray(utm, "documents").Empty());

@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <cerrno>
 #include <condition_variable>
@@ -17,7 +16,10 @@
 #include "platform/uPath.h"
 #include "platform/uProcess.h"
 #include "platform/uSha256.h"
+#include "platform/uSystem.h"
 #include "support/uFakeHttpServer.h"
+#include "support/uProcessProbe.h"
+#include "support/uScopedEnv.h"
 #include "support/uTestDirs.h"
 
 namespace egaiss {
@@ -29,6 +31,12 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 using namespace std::chrono_literals;
+
+#ifdef _WIN32
+constexpr const char* TestInstallerName = "egaiss-test-installer.exe";
+#else
+constexpr const char* TestInstallerName = "egaiss-test-installer";
+#endif
 
 TJsonValue Json(const std::string& text) {
     auto parsed = ParseJson(text);
@@ -149,8 +157,11 @@ protected:
             response.set_content(file->second, "application/octet-stream");
         });
         FServer.Start();
-        WriteScript(FDir.File("elevator.sh"),
-                    "printf '%s\\n' \"$@\" > '" + FDir.File("elevator.args") + "'\nexec \"$@\"\n");
+#ifndef _WIN32
+        test::WriteFileText(FDir.File("elevator.sh"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" +
+                                                          FDir.File("elevator.args") + "'\nexec \"$@\"\n");
+        fs::permissions(Utf8Path(FDir.File("elevator.sh")), fs::perms::owner_all, fs::perm_options::add);
+#endif
     }
 
     void Serve(const std::string& name, const std::string& body) {
@@ -158,23 +169,22 @@ protected:
         FFiles[name] = body;
     }
 
-    std::string Url(const std::string& name) const { return FServer.BaseURL() + "/download/" + name; }
-
-    static void WriteScript(const std::string& path, const std::string& body) {
-        test::WriteFileText(path, "#!/bin/sh\n" + body);
-        fs::permissions(Utf8Path(path), fs::perms::owner_all, fs::perm_options::add);
+    std::string Url(const std::string& name) const {
+        return FServer.BaseURL() + "/download/" + name;
     }
 
-    // An installer that notes its pid and arguments, then runs `body`.
-    std::string InstallerScript(const std::string& body) const {
-        return "#!/bin/sh\necho $$ > '" + FDir.File("installer.pid") + "'\nprintf '%s\\n' \"$@\" > '" +
-               FDir.File("installer.args") + "'\n" + body + "\n";
+    // Serves the stand-in installer (tests/prepare/helpers) as `name`; once run, it does `action`.
+    void ServeInstaller(const std::string& name, const std::string& action) {
+        const std::string standIn =
+            JoinPath(PathUtf8(Utf8Path(platform::ExecutablePath()).parent_path()), TestInstallerName);
+        Serve(name, test::ReadFileText(standIn));
+        FInstallerAction = std::make_unique<test::TScopedEnv>("EGAISS_TEST_INSTALLER_ACTION", action);
     }
 
     TInstallOptions Options() {
         TInstallOptions options;
         options.WaitCycle = 50ms;
-        options.ElevationCommand = {FDir.File("elevator.sh")};
+        options.ElevationCommand = {FDir.File("elevator.sh")};  // POSIX only
         options.RunCheck = [this](const TJsonValue&, const TEgaissConfig&) {
             return fs::exists(Utf8Path(FDir.File("installed.marker"))) ? TEnvCheckResult::Ok("installed")
                                                                        : TEnvCheckResult::Fail("missing");
@@ -189,7 +199,9 @@ protected:
         return std::make_unique<TBootstrapInstaller>(FWindow, TEgaissConfig{}, FQueue.Poster(),
                                                      std::move(options));
     }
-    std::unique_ptr<TBootstrapInstaller> Installer() { return Installer(Options()); }
+    std::unique_ptr<TBootstrapInstaller> Installer() {
+        return Installer(Options());
+    }
 
     std::string Log() const {
         const std::string path = FDir.File("agent.log");
@@ -202,11 +214,13 @@ protected:
 
     // Whether the installer process that noted its pid still exists.
     bool InstallerAlive() const {
-        const pid_t pid = std::stoi(test::ReadFileText(FDir.File("installer.pid")));
-        return ::kill(pid, 0) == 0 || errno != ESRCH;
+        return test::ProcessAlive(
+            static_cast<std::uint32_t>(std::stoul(test::ReadFileText(FDir.File("installer.pid")))));
     }
 
     test::TTempDataDir FDir;
+    test::TScopedEnv FInstallerDir{"EGAISS_TEST_INSTALLER_DIR", FDir.Path()};
+    std::unique_ptr<test::TScopedEnv> FInstallerAction;
     test::TFakeHttpServer FServer;
     std::mutex FFilesLock;
     std::map<std::string, std::string> FFiles;
@@ -374,15 +388,19 @@ TEST_F(InstallTest, TargetThatCannotBeDeletedGetsAnAlternateName) {
 }
 
 TEST_F(InstallTest, InstallerRunsElevatedWithSilentArgumentsOnlyInSilentModeAndIsTrackedOnlyWhenWaitedFor) {
-    Serve("setup.sh", InstallerScript("exit 3"));
-    const TJsonValue component = Json(R"({"id":"utm","title":"UTM","install":{"url":")" + Url("setup.sh") +
-                                      R"(","file":"setup.sh","args":"-q"}})");
+    ServeInstaller("setup.exe", "exit 3");
+    const TJsonValue component = Json(R"({"id":"utm","title":"UTM","install":{"url":")" + Url("setup.exe") +
+                                      R"(","file":"setup.exe","args":"-q"}})");
     const auto installer = Installer();
     ASSERT_TRUE(installer->InstallComponent(&component, true, true));
 
-    const std::string file = InstallPath("setup.sh");
+    const std::string file = InstallPath("setup.exe");
+    EXPECT_EQ(test::ReadFileText(FDir.File("installer.args")),
+              "-q\n/VERYSILENT\n/SUPPRESSMSGBOXES\n/NORESTART\n");
+#ifndef _WIN32
     EXPECT_EQ(test::ReadFileText(FDir.File("elevator.args")),
               file + "\n-q\n/VERYSILENT\n/SUPPRESSMSGBOXES\n/NORESTART\n");
+#endif
     std::string log = Log();
     EXPECT_THAT(log, HasSubstr("[Bootstrap] Install component: UTM"));
     EXPECT_THAT(log,
@@ -392,7 +410,7 @@ TEST_F(InstallTest, InstallerRunsElevatedWithSilentArgumentsOnlyInSilentModeAndI
     EXPECT_FALSE(installer->InstallerTracked());
 
     ASSERT_TRUE(installer->InstallComponent(&component, true, false));
-    EXPECT_EQ(test::ReadFileText(FDir.File("installer.args")), "\n");  // no arguments at all
+    EXPECT_EQ(test::ReadFileText(FDir.File("installer.args")), "");  // no arguments at all
     EXPECT_THAT(Log(), HasSubstr("silent=False wait=True verb=runas show=1 file=" + file +
                                  " params= manifest_args=-q"));
 
@@ -419,11 +437,13 @@ TEST_F(InstallTest, UnrunnableTypesAndFailedStartsRaise) {
         EXPECT_EQ(install("msi", Options()), "Install type not supported: msi");
     }
 
+#ifndef _WIN32
     TInstallOptions refused = Options();
     refused.ElevationCommand = {FDir.File("no-such-elevator")};
     EXPECT_EQ(install("EXE", refused), "Failed to start installer (UAC?)");
     EXPECT_THAT(Log(), HasSubstr("[Bootstrap] ShellExecuteEx failed: type=EXE file=" +
                                  InstallPath("pkg.zip") + " error=" + std::to_string(ENOENT)));
+#endif
 }
 
 TEST_F(InstallTest, SingleInstallOfActionsAndOfComponentsWithoutInstaller) {
@@ -462,22 +482,22 @@ TEST_F(InstallTest, SingleInstallOfActionsAndOfComponentsWithoutInstaller) {
 }
 
 TEST_F(InstallTest, WaitEndsAndTheInstallerIsEndedOnceThePostCheckPasses) {
-    Serve("setup.sh", InstallerScript("touch '" + FDir.File("installed.marker") + "'\nsleep 120"));
+    ServeInstaller("setup.exe", "mark");
     const TJsonValue component =
-        Json(R"({"id":"utm","install":{"url":")" + Url("setup.sh") + R"(","file":"setup.sh"}})");
+        Json(R"({"id":"utm","install":{"url":")" + Url("setup.exe") + R"(","file":"setup.exe"}})");
     const auto installer = Installer();
     ASSERT_TRUE(installer->InstallComponent(&component, true, true));
 
-    EXPECT_THAT(Log(), HasSubstr("Install detected as complete (post-check OK): setup.sh"));
-    EXPECT_THAT(Log(), HasSubstr("Installer finished: exit_code=0 file=" + InstallPath("setup.sh")));
+    EXPECT_THAT(Log(), HasSubstr("Install detected as complete (post-check OK): setup.exe"));
+    EXPECT_THAT(Log(), HasSubstr("Installer finished: exit_code=0 file=" + InstallPath("setup.exe")));
     EXPECT_FALSE(installer->InstallerTracked());
     EXPECT_FALSE(InstallerAlive());
 }
 
 TEST_F(InstallTest, WaitGivesUpAtTheTimeLimitAndEndsTheInstaller) {
-    Serve("setup.sh", InstallerScript("sleep 120"));
+    ServeInstaller("setup.exe", "sleep");
     const TJsonValue component =
-        Json(R"({"id":"utm","install":{"url":")" + Url("setup.sh") + R"(","file":"setup.sh"}})");
+        Json(R"({"id":"utm","install":{"url":")" + Url("setup.exe") + R"(","file":"setup.exe"}})");
     TInstallOptions options = Options();
     options.WaitLimit = 1s;
     options.StillRunningNote = 200ms;
@@ -486,18 +506,18 @@ TEST_F(InstallTest, WaitGivesUpAtTheTimeLimitAndEndsTheInstaller) {
         installer->InstallComponent(&component, true, true);
         FAIL() << "the wait did not end";
     } catch (const EInstallError& error) {
-        EXPECT_STREQ(error.what(), "Installer wait timeout (1 sec): setup.sh");
+        EXPECT_STREQ(error.what(), "Installer wait timeout (1 sec): setup.exe");
     }
-    EXPECT_THAT(Log(), HasSubstr("[Bootstrap] Installer timeout after 0 min: " + InstallPath("setup.sh")));
-    EXPECT_THAT(Log(), HasSubstr("sec): setup.sh"));  // the still-running note
+    EXPECT_THAT(Log(), HasSubstr("[Bootstrap] Installer timeout after 0 min: " + InstallPath("setup.exe")));
+    EXPECT_THAT(Log(), HasSubstr("sec): setup.exe"));  // the still-running note
     EXPECT_FALSE(installer->InstallerTracked());
     EXPECT_FALSE(InstallerAlive());
 }
 
 TEST_F(InstallTest, CancelFromTheMainThreadEndsTheWaitedInstaller) {
-    Serve("setup.sh", InstallerScript("sleep 120"));
-    FWindow.Manifest = Json(R"({"components":[{"id":"utm","install":{"url":")" + Url("setup.sh") +
-                            R"(","file":"setup.sh"}}]})");
+    ServeInstaller("setup.exe", "sleep");
+    FWindow.Manifest = Json(R"({"components":[{"id":"utm","install":{"url":")" + Url("setup.exe") +
+                            R"(","file":"setup.exe"}}]})");
     const auto installer = Installer();
     installer->InstallAllAsync({0});
     const auto deadline = std::chrono::steady_clock::now() + 60s;
@@ -520,16 +540,16 @@ TEST_F(InstallTest, CancelFromTheMainThreadEndsTheWaitedInstaller) {
 }
 
 TEST_F(InstallTest, InstallAllStopsAtTheFirstFailureWithStepsPostedInOrder) {
-    Serve("a.sh", InstallerScript("exit 0"));
+    ServeInstaller("a.exe", "exit 0");
     FWindow.Manifest = Json(R"({"components":[
         {"id":"a","title":"Alpha","install":{"url":")" +
-                            Url("a.sh") + R"(","file":"a.sh"}},
+                            Url("a.exe") + R"(","file":"a.exe"}},
         "not a component",
         {"id":"b","install":{"type":"action","action":"start_utm_services"}},
         {"id":"c","title":"Gamma","install":{"url":")" +
                             Url("missing.exe") + R"(","file":"c.exe"}},
         {"id":"d","title":"Delta","install":{"url":")" +
-                            Url("a.sh") + R"(","file":"d.sh"}}]})");
+                            Url("a.exe") + R"(","file":"d.exe"}}]})");
     FWindow.Silent = false;
     const auto installer = Installer();
     installer->InstallAllAsync({0, 2, 3, 4});
@@ -544,7 +564,7 @@ TEST_F(InstallTest, InstallAllStopsAtTheFirstFailureWithStepsPostedInOrder) {
                             "progress 5 Download: Gamma  (3/4)"));
     EXPECT_THAT(FWindow.Events.back(), StartsWith("finished HTTP 404"));
     EXPECT_FALSE(installer->InstallAllBusy());
-    EXPECT_FALSE(fs::exists(Utf8Path(InstallPath("d.sh"))));
+    EXPECT_FALSE(fs::exists(Utf8Path(InstallPath("d.exe"))));
     const std::string log = Log();
     EXPECT_THAT(log, HasSubstr("[Bootstrap] Install all started: 4 component(s), silent=False"));
     EXPECT_THAT(log, HasSubstr("silent=False wait=True verb=runas show=1"));

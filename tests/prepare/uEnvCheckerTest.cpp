@@ -3,12 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <set>
 
 #include "core/uEgaissRu.h"
 #include "core/uVersion.h"
+#include "platform/uPath.h"
 #include "support/uFakeHttpServer.h"
 #include "support/uTestDirs.h"
 
@@ -19,6 +21,15 @@ using platform::TProgramSource;
 using platform::TServiceStart;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+
+// A test path ("/usr/lib/jvm") as the checker's own joins write it: the platform's separator
+// after the root.
+std::string Native(std::string path) {
+#ifdef _WIN32
+    std::replace(path.begin() + 1, path.end(), '/', '\\');
+#endif
+    return path;
+}
 
 TJsonValue Json(const std::string& text) {
     auto parsed = ParseJson(text);
@@ -108,7 +119,7 @@ public:
     std::vector<std::string> FindFiles(const std::string& folder, const std::string& fileName) override {
         std::vector<std::string> found;
         for (const auto& file : Files) {
-            if (file.rfind(folder + "/", 0) == 0 && file.substr(file.rfind('/') + 1) == fileName) {
+            if (file.rfind(JoinPath(folder, ""), 0) == 0 && PathUtf8(Utf8Path(file).filename()) == fileName) {
                 found.push_back(file);
             }
         }
@@ -231,49 +242,50 @@ TEST(EnvTextTest, CommaTextQuotesEntriesWithBlanksCommasAndQuotes) {
 }
 
 TEST_F(EnvCheckerTest, JavaFromRegistryVersionKeysNamingJava8) {
-    FFacts.JavaRegistry = {
-        {"11.0", std::string("/jre11")}, {"1.8", std::nullopt}, {"1.8.0_392", std::string("/jre8")}};
-    FFacts.Files = {"/jre11/bin/java", "/jre8/bin/java"};
-    FFacts.JavaOutputs = {{"/jre11/bin/java", Java8Output}, {"/jre8/bin/java", Java8Output}};
+    FFacts.JavaRegistry = {{"11.0", Native("/jre11")}, {"1.8", std::nullopt}, {"1.8.0_392", Native("/jre8")}};
+    FFacts.Files = {Native("/jre11/bin/java"), Native("/jre8/bin/java")};
+    FFacts.JavaOutputs = {{Native("/jre11/bin/java"), Java8Output}, {Native("/jre8/bin/java"), Java8Output}};
     EXPECT_EQ(Check(R"({"check":{"type":"java_version"}})"), TEnvCheckResult::Ok(TrimControl(Java8Output)));
-    EXPECT_THAT(FFacts.JavaRuns, ElementsAre("/jre8/bin/java"));
+    EXPECT_THAT(FFacts.JavaRuns, ElementsAre(Native("/jre8/bin/java")));
 }
 
 TEST_F(EnvCheckerTest, JavaCandidatesComeFromJavaHomeUninstallEntriesAndSearchFoldersOnce) {
-    FFacts.Environment["JAVA_HOME"] = "/usr/lib/jvm/jdk8";
-    FFacts.Folders = {"/usr/lib/jvm/jdk8", "/usr/lib/jvm", "/opt/utm", "/opt/none"};
-    FFacts.Files = {"/usr/lib/jvm/jdk8/bin/java", "/opt/utm/jre/bin/java", "/usr/lib/jvm/jdk11/bin/java",
-                    "/usr/lib/jvm/jdk8/jre/bin/java", "/usr/lib/jvm/jdk11/bin/javac"};
-    FFacts.JavaFolders = {"/missing", "/usr/lib/jvm"};
-    FFacts.Programs[TProgramSource::psMachine] = {{"UTM Transport", "", "/opt/utm"}};
-    FFacts.Programs[TProgramSource::psMachine32] = {{"Other", "", "/opt/none"}};
+    FFacts.Environment["JAVA_HOME"] = Native("/usr/lib/jvm/jdk8");
+    FFacts.Folders = {Native("/usr/lib/jvm/jdk8"), Native("/usr/lib/jvm"), Native("/opt/utm"),
+                      Native("/opt/none")};
+    FFacts.Files = {Native("/usr/lib/jvm/jdk8/bin/java"), Native("/opt/utm/jre/bin/java"),
+                    Native("/usr/lib/jvm/jdk11/bin/java"), Native("/usr/lib/jvm/jdk8/jre/bin/java"),
+                    Native("/usr/lib/jvm/jdk11/bin/javac")};
+    FFacts.JavaFolders = {Native("/missing"), Native("/usr/lib/jvm")};
+    FFacts.Programs[TProgramSource::psMachine] = {{"UTM Transport", "", Native("/opt/utm")}};
+    FFacts.Programs[TProgramSource::psMachine32] = {{"Other", "", Native("/opt/none")}};
 
     const TJsonValue keywords = Json(R"(["transport"])");
     EXPECT_THAT(FChecker.CollectJavaCandidates(&keywords),
-                ElementsAre("/usr/lib/jvm/jdk8/bin/java", "/opt/utm/jre/bin/java",
-                            "/usr/lib/jvm/jdk11/bin/java", "/usr/lib/jvm/jdk8/jre/bin/java"));
+                ElementsAre(Native("/usr/lib/jvm/jdk8/bin/java"), Native("/opt/utm/jre/bin/java"),
+                            Native("/usr/lib/jvm/jdk11/bin/java"), Native("/usr/lib/jvm/jdk8/jre/bin/java")));
     EXPECT_THAT(FChecker.CollectJavaCandidates(nullptr),
-                ElementsAre("/usr/lib/jvm/jdk8/bin/java", "/usr/lib/jvm/jdk11/bin/java",
-                            "/usr/lib/jvm/jdk8/jre/bin/java"));
+                ElementsAre(Native("/usr/lib/jvm/jdk8/bin/java"), Native("/usr/lib/jvm/jdk11/bin/java"),
+                            Native("/usr/lib/jvm/jdk8/jre/bin/java")));
 
     // A JAVA_HOME whose bin folder has no program adds nothing.
-    FFacts.Environment["JAVA_HOME"] = "/opt/none";
+    FFacts.Environment["JAVA_HOME"] = Native("/opt/none");
     EXPECT_THAT(FChecker.CollectJavaCandidates(nullptr),
-                ElementsAre("/usr/lib/jvm/jdk8/bin/java", "/usr/lib/jvm/jdk11/bin/java",
-                            "/usr/lib/jvm/jdk8/jre/bin/java"));
+                ElementsAre(Native("/usr/lib/jvm/jdk8/bin/java"), Native("/usr/lib/jvm/jdk11/bin/java"),
+                            Native("/usr/lib/jvm/jdk8/jre/bin/java")));
 }
 
 TEST_F(EnvCheckerTest, JavaCheckTriesCandidatesThenTheSearchPath) {
-    FFacts.Folders = {"/usr/lib/jvm"};
-    FFacts.JavaFolders = {"/usr/lib/jvm"};
-    FFacts.Files = {"/usr/lib/jvm/jdk11/bin/java", "/usr/lib/jvm/jdk8/bin/java"};
-    FFacts.JavaOutputs = {{"/usr/lib/jvm/jdk11/bin/java", Java11Output},
-                          {"/usr/lib/jvm/jdk8/bin/java", "  \r\n"}};
+    FFacts.Folders = {Native("/usr/lib/jvm")};
+    FFacts.JavaFolders = {Native("/usr/lib/jvm")};
+    FFacts.Files = {Native("/usr/lib/jvm/jdk11/bin/java"), Native("/usr/lib/jvm/jdk8/bin/java")};
+    FFacts.JavaOutputs = {{Native("/usr/lib/jvm/jdk11/bin/java"), Java11Output},
+                          {Native("/usr/lib/jvm/jdk8/bin/java"), "  \r\n"}};
     // Java 8 that prints nothing readable is not recognised; the bare name is tried last.
     EXPECT_EQ(Check(R"({"check":{"type":"java_version"}})"),
               TEnvCheckResult::Fail("Java 1.8 not found (java -version)"));
-    EXPECT_THAT(FFacts.JavaRuns,
-                ElementsAre("/usr/lib/jvm/jdk11/bin/java", "/usr/lib/jvm/jdk8/bin/java", "java"));
+    EXPECT_THAT(FFacts.JavaRuns, ElementsAre(Native("/usr/lib/jvm/jdk11/bin/java"),
+                                             Native("/usr/lib/jvm/jdk8/bin/java"), "java"));
 
     FFacts.JavaOutputs["java"] = "java version \"1.8.0_202\"\r\n";
     EXPECT_EQ(Check(R"({"required":false,"check":{"type":"java_version"}})"),

@@ -62,9 +62,10 @@ private:
     int FServerPort = 0;
 };
 
-// Ends a child by its own process id: SIGTERM, then SIGKILL when it still runs after `grace`.
+// Ends a child by its own process id: `stopSignal`, then SIGKILL when it still runs after `grace`.
 // Returns the exit code (128 + signal for a child ended by a signal).
-int StopChild(TChildProcess& child, std::chrono::milliseconds grace);
+int StopChild(TChildProcess& child, std::chrono::milliseconds grace, int stopSignal);
+int StopChild(TChildProcess& child, std::chrono::milliseconds grace);  // with SIGTERM
 
 // Polls `condition` every few milliseconds; false when it still fails after `timeout`.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
@@ -81,26 +82,38 @@ struct TAgentIni {
 TAgentIni AgentIniFor(const TSimProcess& sim);
 
 // The agent binary in a temporary folder of its own, which is its data folder: agent.ini,
-// agent.log and agent.lock live beside it.
+// agent.log and agent.lock live beside it. `subfolder` (UTF-8) names a folder inside the temporary
+// one to use instead.
+// The Windows build runs the same tests under Wine: EGAISS_E2E_AGENT_EXE then names the .exe and
+// EGAISS_E2E_AGENT_RUNNER the program that runs it (wine64). Its output's CRLF line ends read as LF,
+// and headless mode is stopped with SIGINT, which Wine delivers as Ctrl+C.
 class TAgentFolder {
 public:
-    explicit TAgentFolder(const std::string& agentExe);
+    explicit TAgentFolder(const std::string& agentExe, const std::string& subfolder = {});
     ~TAgentFolder();
     TAgentFolder(const TAgentFolder&) = delete;
     TAgentFolder& operator=(const TAgentFolder&) = delete;
 
     const std::string& Exe() const { return FExe; }
-    std::string File(const std::string& name) const { return FDir.File(name); }
+    std::string File(const std::string& name) const;
+    // The data folder.
+    const std::string& Home() const { return FHome; }
     void WriteIni(const TAgentIni& ini) const;
 
     // Runs a subcommand to its end.
     TRunResult Run(const std::vector<std::string>& args,
                    std::chrono::milliseconds timeout = std::chrono::seconds(90)) const;
 
+    // Starts the agent with `args`, its output going to `outputName` in its folder, without
+    // waiting. Read the output through Output below.
+    std::unique_ptr<TChildProcess> Start(const std::vector<std::string>& args,
+                                         const std::string& outputName) const;
+    // A child's output with the line ends of a Windows program (CRLF) read as LF.
+    static std::string Output(const TChildProcess& child);
     // `--headless -noupdate` until StopHeadless; one at a time.
     TChildProcess& StartHeadless();
     TChildProcess* Headless() const { return FHeadless.get(); }
-    // SIGTERM (SIGKILL after `grace`); the exit code.
+    // SIGTERM (under Wine SIGINT; SIGKILL after `grace`); the exit code.
     int StopHeadless(std::chrono::milliseconds grace = std::chrono::seconds(20));
 
     // agent.log, empty while there is none.
@@ -110,7 +123,12 @@ public:
     bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout, int count = 1) const;
 
 private:
+    // The program and arguments that start the agent with `args`.
+    std::vector<std::string> Command(const std::vector<std::string>& args) const;
+
     TTempDir FDir;
+    std::string FRunner;  // empty: the binary runs itself
+    std::string FHome;
     std::string FExe;
     std::unique_ptr<TChildProcess> FHeadless;
     bool FHeadlessStopped = false;

@@ -5,10 +5,13 @@
 #include <rapidjson/writer.h>
 #include <signal.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <stdexcept>
 #include <thread>
+
+#include "platform/uPath.h"
 
 namespace egaiss::test {
 namespace {
@@ -118,8 +121,12 @@ int TSimProcess::Stop(std::chrono::milliseconds grace) {
 }
 
 int StopChild(TChildProcess& child, std::chrono::milliseconds grace) {
+    return StopChild(child, grace, SIGTERM);
+}
+
+int StopChild(TChildProcess& child, std::chrono::milliseconds grace, int stopSignal) {
     if (const auto code = child.Wait(std::chrono::milliseconds(0))) return *code;
-    child.Signal(SIGTERM);
+    child.Signal(stopSignal);
     if (const auto code = child.Wait(grace)) return *code;
     child.Signal(SIGKILL);
     const auto code = child.Wait(std::chrono::seconds(10));
@@ -143,12 +150,43 @@ TAgentIni AgentIniFor(const TSimProcess& sim) {
     return ini;
 }
 
-TAgentFolder::TAgentFolder(const std::string& agentExe) : FExe(FDir.File("VelmoraEgaissAgent")) {
-    std::filesystem::copy_file(agentExe, FExe);
+namespace {
+
+std::string EnvironmentOr(const char* name, const std::string& fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+std::string WithoutCarriageReturns(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+}  // namespace
+
+TAgentFolder::TAgentFolder(const std::string& agentExe, const std::string& subfolder)
+    : FRunner(EnvironmentOr("EGAISS_E2E_AGENT_RUNNER", "")),
+      FHome(subfolder.empty() ? FDir.Path() : FDir.File(subfolder)) {
+    const std::filesystem::path source = Utf8Path(EnvironmentOr("EGAISS_E2E_AGENT_EXE", agentExe));
+    std::filesystem::create_directories(Utf8Path(FHome));
+    FExe = JoinPath(FHome, PathUtf8(source.filename()));
+    std::filesystem::copy_file(source, Utf8Path(FExe));
 }
 
 TAgentFolder::~TAgentFolder() {
-    if (FHeadless) StopChild(*FHeadless, std::chrono::seconds(15));
+    if (FHeadless) StopChild(*FHeadless, std::chrono::seconds(15), FRunner.empty() ? SIGTERM : SIGINT);
+}
+
+std::string TAgentFolder::File(const std::string& name) const {
+    return JoinPath(FHome, name);
+}
+
+std::vector<std::string> TAgentFolder::Command(const std::vector<std::string>& args) const {
+    std::vector<std::string> command;
+    if (!FRunner.empty()) command.push_back(FRunner);
+    command.push_back(FExe);
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
 }
 
 void TAgentFolder::WriteIni(const TAgentIni& ini) const {
@@ -158,16 +196,29 @@ void TAgentFolder::WriteIni(const TAgentIni& ini) const {
                                          "\npoll_seconds=" + std::to_string(ini.PollSeconds) + "\n");
 }
 
+std::unique_ptr<TChildProcess> TAgentFolder::Start(const std::vector<std::string>& args,
+                                                   const std::string& outputName) const {
+    const auto command = Command(args);
+    return std::make_unique<TChildProcess>(
+        command.front(), std::vector<std::string>(command.begin() + 1, command.end()), File(outputName));
+}
+
+std::string TAgentFolder::Output(const TChildProcess& child) {
+    return WithoutCarriageReturns(child.Output());
+}
+
 TRunResult TAgentFolder::Run(const std::vector<std::string>& args, std::chrono::milliseconds timeout) const {
-    return RunProgram(FExe, args, timeout);
+    const auto command = Command(args);
+    TRunResult result = RunProgram(command.front(), {command.begin() + 1, command.end()}, timeout);
+    result.Output = WithoutCarriageReturns(std::move(result.Output));
+    return result;
 }
 
 TChildProcess& TAgentFolder::StartHeadless() {
     if (FHeadless && !FHeadless->Wait(std::chrono::milliseconds(0))) {
         throw std::logic_error("a headless agent already runs in " + FExe);
     }
-    FHeadless = std::make_unique<TChildProcess>(FExe, std::vector<std::string>{"--headless", "-noupdate"},
-                                                File("headless-" + std::to_string(++FHeadlessRuns) + ".out"));
+    FHeadless = Start({"--headless", "-noupdate"}, "headless-" + std::to_string(++FHeadlessRuns) + ".out");
     FHeadlessStopped = false;
     return *FHeadless;
 }
@@ -175,7 +226,7 @@ TChildProcess& TAgentFolder::StartHeadless() {
 int TAgentFolder::StopHeadless(std::chrono::milliseconds grace) {
     if (!FHeadless) throw std::logic_error("no headless agent was started");
     FHeadlessStopped = true;
-    return StopChild(*FHeadless, grace);
+    return StopChild(*FHeadless, grace, FRunner.empty() ? SIGTERM : SIGINT);
 }
 
 std::string TAgentFolder::Log() const {
