@@ -12,11 +12,6 @@
 namespace egaiss {
 namespace {
 
-bool Set(const char* name) {
-    const auto value = platform::EnvironmentVariable(name);
-    return value && !value->empty();
-}
-
 void SayUnavailable(const std::string& reason) {
     const std::string text = "Tray front-end unavailable (" + reason + "): running headless";
     std::cerr << text << "\n";
@@ -29,7 +24,11 @@ bool DisplayAvailable() {
 #ifdef _WIN32
     return true;
 #else
-    return Set("DISPLAY") || Set("WAYLAND_DISPLAY");
+    const auto set = [](const char* name) {
+        const auto value = platform::EnvironmentVariable(name);
+        return value && !value->empty();
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY");
 #endif
 }
 
