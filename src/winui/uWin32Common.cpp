@@ -9,8 +9,9 @@ namespace {
 template <typename TFunction>
 TFunction User32Function(const char* name) {
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    return user32 != nullptr ? reinterpret_cast<TFunction>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
-                             : nullptr;
+    return user32 != nullptr
+               ? reinterpret_cast<TFunction>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
+               : nullptr;
 }
 
 using TGetDpiForWindow = UINT(WINAPI*)(HWND);
@@ -23,7 +24,8 @@ NONCLIENTMETRICSW NonClientMetrics(UINT dpi) {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof(metrics);
     static const auto forDpi = User32Function<TSystemParametersInfoForDpi>("SystemParametersInfoForDpi");
-    if (forDpi != nullptr && forDpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, dpi)) return metrics;
+    if (forDpi != nullptr && forDpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, dpi))
+        return metrics;
     SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
     // Without per-monitor metrics the system answers for its own DPI.
     HDC screen = GetDC(nullptr);
@@ -50,7 +52,8 @@ UINT WindowDpi(HWND window) {
 SIZE OuterSizeForClient(int width, int height, DWORD style, DWORD exStyle, UINT dpi) {
     RECT rect{0, 0, ScaleForDpi(width, dpi), ScaleForDpi(height, dpi)};
     static const auto adjust = User32Function<TAdjustWindowRectExForDpi>("AdjustWindowRectExForDpi");
-    if (adjust == nullptr || !adjust(&rect, style, FALSE, exStyle, dpi)) AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+    if (adjust == nullptr || !adjust(&rect, style, FALSE, exStyle, dpi))
+        AdjustWindowRectEx(&rect, style, FALSE, exStyle);
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
 

@@ -43,8 +43,8 @@ bool TWin32InstanceChannel::AskRunningAgentToShow() {
     GetWindowThreadProcessId(running, &runningProcess);
     AllowSetForegroundWindow(runningProcess);
     DWORD_PTR reply = 0;
-    const LRESULT sent = SendMessageTimeoutW(running, FShowMessage, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
-                                             AskTimeoutMs, &reply);
+    const LRESULT sent =
+        SendMessageTimeoutW(running, FShowMessage, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, AskTimeoutMs, &reply);
     return sent != 0 && static_cast<LRESULT>(reply) == ShownReply;
 }
 

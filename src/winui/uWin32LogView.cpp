@@ -28,7 +28,8 @@ struct TReaderPlace {
 
 TReaderPlace ReaderPlace(HWND view) {
     TReaderPlace place;
-    SendMessageW(view, EM_GETSEL, reinterpret_cast<WPARAM>(&place.SelStart), reinterpret_cast<LPARAM>(&place.SelEnd));
+    SendMessageW(view, EM_GETSEL, reinterpret_cast<WPARAM>(&place.SelStart),
+                 reinterpret_cast<LPARAM>(&place.SelEnd));
     place.FirstLine = SendMessageW(view, EM_GETFIRSTVISIBLELINE, 0, 0);
     place.Horizontal = GetScrollPos(view, SB_HORZ);
     return place;

@@ -125,7 +125,8 @@ TWin32MainWindow::TWin32MainWindow(TMainLoop& loop, TAgentServices services, TWi
                  {std::move(options), FLinks.OpenUrl}) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
-    if (!RegisterMainClass(&WindowProc)) throw EAgentError("Main window: " + platform::Win32ErrorText(GetLastError()));
+    if (!RegisterMainClass(&WindowProc))
+        throw EAgentError("Main window: " + platform::Win32ErrorText(GetLastError()));
     CreateWindowExW(MainExStyle, MainWindowClass, Utf8ToWide(AppTitle()).c_str(), MainStyle, CW_USEDEFAULT,
                     CW_USEDEFAULT, 0, 0, nullptr, nullptr, AgentModule(), this);
     if (FWindow == nullptr) throw EAgentError("Main window: " + platform::Win32ErrorText(GetLastError()));
@@ -163,9 +164,9 @@ void TWin32MainWindow::CreateControls() {
     }
     FLog = CreateLogView(FWindow, IDC_MAIN_LOG);
 
-    FStatusTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, FWindow, nullptr,
-                                 AgentModule(), nullptr);
+    FStatusTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                 WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, FWindow, nullptr, AgentModule(), nullptr);
     TOOLINFOW tool{};
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -233,7 +234,8 @@ void TWin32MainWindow::LayoutControls() {
     // The buttons sit at the right, in their order.
     int x = client.right - px(PanelMarginX) + px(ButtonGap);
     for (auto button = std::rbegin(Buttons); button != std::rend(Buttons); ++button) {
-        const int width = std::max(px(ButtonMinWidth), TextWidth(measure.Dc(), Utf8ToWide(button->Caption)) + px(ButtonPadding));
+        const int width = std::max(px(ButtonMinWidth),
+                                   TextWidth(measure.Dc(), Utf8ToWide(button->Caption)) + px(ButtonPadding));
         x -= width + px(ButtonGap);
         MoveWindow(GetDlgItem(FWindow, button->Id), x, y, width, buttonHeight, TRUE);
     }
@@ -249,7 +251,8 @@ void TWin32MainWindow::PlaceCentred() {
     GetMonitorInfoW(MonitorFromWindow(FWindow, MONITOR_DEFAULTTOPRIMARY), &monitor);
     const RECT& work = monitor.rcWork;
     SetWindowPos(FWindow, nullptr, work.left + (work.right - work.left - outer.cx) / 2,
-                 work.top + (work.bottom - work.top - outer.cy) / 2, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+                 work.top + (work.bottom - work.top - outer.cy) / 2, outer.cx, outer.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TWin32MainWindow::UpdateStatusTooltip() {
@@ -326,7 +329,7 @@ LRESULT TWin32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
             if (wParam != FALSE) FPresenter.WindowShown();
             break;
         case WM_SIZE:
-            LayoutControls();
+            if (wParam != SIZE_MINIMIZED) LayoutControls();
             return 0;
         case WM_DPICHANGED: {
             const RECT suggested = *reinterpret_cast<const RECT*>(lParam);
@@ -386,7 +389,8 @@ void TWin32MainWindow::Command(int id) {
             FPresenter.ExitClicked();
             return;
         default:
-            if (id >= IDM_SCALES_FIRST && id <= IDM_SCALES_LAST) FPresenter.ScalesBrandClicked(id - IDM_SCALES_FIRST);
+            if (id >= IDM_SCALES_FIRST && id <= IDM_SCALES_LAST)
+                FPresenter.ScalesBrandClicked(id - IDM_SCALES_FIRST);
             return;
     }
 }

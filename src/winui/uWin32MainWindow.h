@@ -110,7 +110,7 @@ private:
     TUniqueMenu FScalesMenu;
     TUniqueFont FFont;
     TUniqueFont FFixedFont;
-    TUniqueIcon FBigIcon;    // the window's, for its DPI
+    TUniqueIcon FBigIcon;  // the window's, for its DPI
     TUniqueIcon FSmallIcon;
     TUniqueIcon FTrayNormalIcon;  // the tray's, for the system's DPI
     TUniqueIcon FTrayAlertIcon;

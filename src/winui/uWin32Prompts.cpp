@@ -54,7 +54,8 @@ void PlaceDialog(IFileDialog& dialog, const std::wstring& start, bool withFileNa
     if (!IsFolder(start)) {
         const std::size_t slash = start.find_last_of(L"\\/");
         folder = slash == std::wstring::npos ? std::wstring() : start.substr(0, slash);
-        if (withFileName) dialog.SetFileName(start.substr(slash == std::wstring::npos ? 0 : slash + 1).c_str());
+        if (withFileName)
+            dialog.SetFileName(start.substr(slash == std::wstring::npos ? 0 : slash + 1).c_str());
     }
     if (const auto item = ShellItem(folder)) dialog.SetFolder(item.get());
 }
@@ -206,8 +207,8 @@ std::string TWin32Prompts::ChooseFile(const std::string& caption, const std::str
 
 bool TWin32Prompts::InputText(const std::string& title, const std::string& prompt, std::string& text) {
     TInputRequest request{Utf8ToWide(title), Utf8ToWide(prompt), Utf8ToWide(text)};
-    const INT_PTR answer = DialogBoxParamW(AgentModule(), MAKEINTRESOURCEW(IDD_INPUT_TEXT),
-                                           VisibleOwner(), InputDialogProc, reinterpret_cast<LPARAM>(&request));
+    const INT_PTR answer = DialogBoxParamW(AgentModule(), MAKEINTRESOURCEW(IDD_INPUT_TEXT), VisibleOwner(),
+                                           InputDialogProc, reinterpret_cast<LPARAM>(&request));
     if (answer != IDOK) return false;
     text = WideToUtf8(request.Text);
     return true;
