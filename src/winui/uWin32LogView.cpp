@@ -47,8 +47,10 @@ void RestoreReaderPlace(HWND view, TReaderPlace place, const std::optional<TDrop
         return static_cast<WPARAM>(std::min<std::size_t>(position > chars ? position - chars : 0, length));
     };
     SendMessageW(view, EM_SETSEL, shift(place.SelStart), static_cast<LPARAM>(shift(place.SelEnd)));
+    // Scrolling is relative, and setting the selection may have scrolled already.
     const auto lines = static_cast<LRESULT>(dropped ? dropped->Lines : 0);
-    SendMessageW(view, EM_LINESCROLL, 0, std::max<LRESULT>(0, place.FirstLine - lines));
+    const LRESULT firstLine = std::max<LRESULT>(0, place.FirstLine - lines);
+    SendMessageW(view, EM_LINESCROLL, 0, firstLine - SendMessageW(view, EM_GETFIRSTVISIBLELINE, 0, 0));
     RestoreHorizontal(view, place.Horizontal);
 }
 
