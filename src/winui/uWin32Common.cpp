@@ -90,6 +90,26 @@ std::wstring ControlText(HWND control) {
     return text;
 }
 
+std::wstring ToEditText(const std::string& utf8) {
+    const std::wstring wide = platform::Utf8ToWide(utf8);
+    std::wstring text;
+    text.reserve(wide.size() + wide.size() / 32);
+    for (const wchar_t c : wide) {
+        if (c == L'\r') continue;
+        if (c == L'\n') text += L'\r';
+        text += c;
+    }
+    return text;
+}
+
+std::string FromEditText(const std::wstring& text) {
+    std::wstring lines;
+    lines.reserve(text.size());
+    for (const wchar_t c : text)
+        if (c != L'\r') lines += c;
+    return platform::WideToUtf8(lines);
+}
+
 void SetControlText(HWND control, const std::string& utf8) {
     SetWindowTextW(control, platform::Utf8ToWide(utf8).c_str());
 }

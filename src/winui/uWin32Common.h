@@ -45,6 +45,9 @@ void SetControlFont(HWND control, HFONT font);
 TUniqueIcon LoadAgentIcon(int resourceId, int size);
 
 std::wstring ControlText(HWND control);
+// Text for a multi-line EDIT, which breaks lines only at "\r\n", and back with '\n' alone.
+std::wstring ToEditText(const std::string& utf8);
+std::string FromEditText(const std::wstring& text);
 void SetControlText(HWND control, const std::string& utf8);
 
 // The module whose resources the windows load: the executable.

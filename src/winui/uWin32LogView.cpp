@@ -2,22 +2,10 @@
 
 #include <algorithm>
 
-#include "platform/uWin32Text.h"
 #include "winui/uWin32Common.h"
 
 namespace egaiss {
 namespace {
-
-std::wstring EditText(const std::string& tail) {
-    const std::wstring wide = platform::Utf8ToWide(tail);
-    std::wstring text;
-    text.reserve(wide.size() + wide.size() / 32);
-    for (const wchar_t c : wide) {
-        if (c == L'\n') text += L'\r';
-        text += c;
-    }
-    return text;
-}
 
 struct TReaderPlace {
     DWORD SelStart = 0;
@@ -80,7 +68,7 @@ std::optional<TDroppedLines> DroppedLines(std::wstring_view shown, std::wstring_
 }
 
 void ShowLogTail(HWND view, const std::string& tail) {
-    const std::wstring next = EditText(tail);
+    const std::wstring next = ToEditText(tail);
     const std::wstring shown = ControlText(view);
     if (shown == next) return;
     const TReaderPlace place = ReaderPlace(view);

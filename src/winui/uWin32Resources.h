@@ -11,6 +11,14 @@
 #define IDC_INPUT_PROMPT 101
 #define IDC_INPUT_TEXT 102
 
+// The settings dialog; IDOK saves, IDCANCEL closes unsaved.
+#define IDD_SETUP 110
+#define IDC_SETUP_HINT 111
+#define IDC_SETUP_CONFIG 112
+#define IDC_SETUP_AUTOSTART 113
+#define IDC_SETUP_PASTE 114
+#define IDC_SETUP_BOOTSTRAP 115
+
 // The main window's controls.
 #define IDC_MAIN_STATUS 200
 #define IDC_MAIN_QUEUE 201

@@ -1,0 +1,54 @@
+#pragma once
+// The settings dialog on Windows: the agent settings as key=value text, pasted from the web
+// service. TSetupPresenter holds the rules; this dialog (IDD_SETUP in agent.rc) shows what it
+// says and forwards the buttons.
+#include <windows.h>
+
+#include <exception>
+#include <functional>
+
+#include "agent/uSetupPresenter.h"
+#include "winui/uWin32Common.h"
+#include "winui/uWin32Prompts.h"
+
+namespace egaiss {
+
+// The preparation window, modal over `owner`, with settings that are not saved.
+using TPreparationOpener = std::function<void(const TEgaissConfig& cfg, HWND owner)>;
+
+class TWin32SetupDialog final : private TSetupView {
+public:
+    // Modal over `owner`. cfg is first reloaded from agent.ini. True when the user saved: agent.ini
+    // is written and cfg reloaded; false when cancelled (or "scales only") or when saving failed.
+    // Raises EFileError when agent.ini exists but cannot be read. `prompts` answers for the user in
+    // tests; nullptr: the dialog's own message boxes.
+    static bool EditConfig(TEgaissConfig& cfg, HWND owner, const TPreparationOpener& openPreparation = {},
+                           TPrompts* prompts = nullptr);
+
+private:
+    TWin32SetupDialog(const TPreparationOpener& openPreparation, TPrompts* prompts);
+
+    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR HandleMessage(UINT message, WPARAM wParam);
+    void Initialize();
+    void ShowTexts(const TSetupTexts& texts);
+    TConfigDraft ReadDialog() const;
+
+    // TSetupView
+    void ShowDraft(const TConfigDraft& draft) override;
+    void ShowConfigText(const std::string& text) override;
+    void Close() override;
+    void OpenPreparation(const TEgaissConfig& cfg) override;
+
+    const TPreparationOpener& FOpenPreparation;
+    TWin32Prompts FOwnPrompts;
+    TSetupPresenter FPresenter;
+    HWND FDialog = nullptr;
+    TUniqueFont FFixedFont;
+    // What the presenter showed before the dialog's controls existed.
+    TConfigDraft FDraft;
+    // An exception of a handler, raised again once the dialog is closed.
+    std::exception_ptr FFailure;
+};
+
+}  // namespace egaiss
