@@ -19,6 +19,15 @@
 #define IDC_SETUP_PASTE 114
 #define IDC_SETUP_BOOTSTRAP 115
 
+// The queue window; IDCANCEL closes it.
+#define IDD_QUEUE 120
+#define IDC_QUEUE_SUMMARY 121
+#define IDC_QUEUE_LIST 122
+#define IDC_QUEUE_REFRESH 123
+#define IDC_QUEUE_CLEAR_QUEUED 124
+#define IDC_QUEUE_CLEAR_ERRORS 125
+#define IDC_QUEUE_CLEAR_ALL 126
+
 // The main window's controls.
 #define IDC_MAIN_STATUS 200
 #define IDC_MAIN_QUEUE 201

@@ -26,66 +26,44 @@ bool TWin32SetupDialog::EditConfig(TEgaissConfig& cfg, HWND owner, const TPrepar
                                    TPrompts* prompts) {
     TWin32SetupDialog form(openPreparation, prompts);
     form.FPresenter.Open();
-    DialogBoxParamW(AgentModule(), MAKEINTRESOURCEW(IDD_SETUP), owner, &DialogProc,
-                    reinterpret_cast<LPARAM>(&form));
-    if (form.FFailure) std::rethrow_exception(form.FFailure);
+    form.RunModal(IDD_SETUP, owner);
     cfg = form.FPresenter.Config();
     return form.FPresenter.Saved();
 }
 
-INT_PTR CALLBACK TWin32SetupDialog::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR TWin32SetupDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
     if (message == WM_INITDIALOG) {
-        auto* self = reinterpret_cast<TWin32SetupDialog*>(lParam);
-        self->FDialog = dialog;
-        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-    }
-    auto* self = reinterpret_cast<TWin32SetupDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
-    if (self == nullptr) return FALSE;
-    try {
-        return self->HandleMessage(message, wParam);
-    } catch (...) {
-        self->FFailure = std::current_exception();
-        EndDialog(dialog, IDCANCEL);
+        Initialize();
         return TRUE;
     }
-}
-
-INT_PTR TWin32SetupDialog::HandleMessage(UINT message, WPARAM wParam) {
-    switch (message) {
-        case WM_INITDIALOG:
-            Initialize();
+    if (message != WM_COMMAND) return FALSE;
+    switch (LOWORD(wParam)) {
+        case IDC_SETUP_PASTE:
+            FPresenter.PasteClicked();
             return TRUE;
-        case WM_COMMAND:
-            switch (LOWORD(wParam)) {
-                case IDC_SETUP_PASTE:
-                    FPresenter.PasteClicked();
-                    return TRUE;
-                case IDC_SETUP_BOOTSTRAP:
-                    FPresenter.BootstrapClicked(ReadDialog());
-                    return TRUE;
-                case IDOK:
-                    FPresenter.SaveClicked(ReadDialog());
-                    return TRUE;
-                case IDCANCEL:
-                    EndDialog(FDialog, IDCANCEL);
-                    return TRUE;
-                default:
-                    return FALSE;
-            }
+        case IDC_SETUP_BOOTSTRAP:
+            FPresenter.BootstrapClicked(ReadDialog());
+            return TRUE;
+        case IDOK:
+            FPresenter.SaveClicked(ReadDialog());
+            return TRUE;
+        case IDCANCEL:
+            End(IDCANCEL);
+            return TRUE;
         default:
             return FALSE;
     }
 }
 
 void TWin32SetupDialog::Initialize() {
-    FOwnPrompts.SetOwner(FDialog);
-    SetControlText(FDialog, setup_texts::Title);
-    SetControlText(GetDlgItem(FDialog, IDC_SETUP_AUTOSTART), setup_texts::Autostart);
-    SetControlText(GetDlgItem(FDialog, IDC_SETUP_PASTE), setup_texts::Paste);
-    SetControlText(GetDlgItem(FDialog, IDC_SETUP_BOOTSTRAP), setup_texts::Bootstrap);
-    SetControlText(GetDlgItem(FDialog, IDOK), setup_texts::Ok);
-    HWND config = GetDlgItem(FDialog, IDC_SETUP_CONFIG);
-    FFixedFont = CreateFixedFont(WindowDpi(FDialog));
+    FOwnPrompts.SetOwner(Dialog());
+    SetControlText(Dialog(), setup_texts::Title);
+    SetControlText(Item(IDC_SETUP_AUTOSTART), setup_texts::Autostart);
+    SetControlText(Item(IDC_SETUP_PASTE), setup_texts::Paste);
+    SetControlText(Item(IDC_SETUP_BOOTSTRAP), setup_texts::Bootstrap);
+    SetControlText(Item(IDOK), setup_texts::Ok);
+    HWND config = Item(IDC_SETUP_CONFIG);
+    FFixedFont = CreateFixedFont(WindowDpi(Dialog()));
     SetControlFont(config, FFixedFont.get());
     SendMessageW(config, EM_SETLIMITTEXT, 0, 0);
     ShowTexts(FPresenter.Texts());
@@ -93,43 +71,43 @@ void TWin32SetupDialog::Initialize() {
 }
 
 void TWin32SetupDialog::ShowTexts(const TSetupTexts& texts) {
-    SetControlText(GetDlgItem(FDialog, IDC_SETUP_HINT), texts.Hint);
-    HWND cancel = GetDlgItem(FDialog, IDCANCEL);
+    SetControlText(Item(IDC_SETUP_HINT), texts.Hint);
+    HWND cancel = Item(IDCANCEL);
     SetControlText(cancel, texts.Cancel);
     if (!texts.FirstRun) return;
     // The wider button keeps its right edge at the margin; the save button moves along.
     RECT extra{0, 0, ScalesOnlyExtraWidth, 0};
-    MapDialogRect(FDialog, &extra);
-    MoveLeftBy(FDialog, cancel, extra.right, true);
-    MoveLeftBy(FDialog, GetDlgItem(FDialog, IDOK), extra.right, false);
+    MapDialogRect(Dialog(), &extra);
+    MoveLeftBy(Dialog(), cancel, extra.right, true);
+    MoveLeftBy(Dialog(), Item(IDOK), extra.right, false);
 }
 
 TConfigDraft TWin32SetupDialog::ReadDialog() const {
-    return {FromEditText(ControlText(GetDlgItem(FDialog, IDC_SETUP_CONFIG))),
-            IsDlgButtonChecked(FDialog, IDC_SETUP_AUTOSTART) == BST_CHECKED};
+    return {FromEditText(ControlText(Item(IDC_SETUP_CONFIG))),
+            IsDlgButtonChecked(Dialog(), IDC_SETUP_AUTOSTART) == BST_CHECKED};
 }
 
 void TWin32SetupDialog::ShowDraft(const TConfigDraft& draft) {
     FDraft = draft;
-    if (FDialog == nullptr) return;
+    if (Dialog() == nullptr) return;
     ShowConfigText(draft.Text);
-    CheckDlgButton(FDialog, IDC_SETUP_AUTOSTART, draft.AutoStart ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(Dialog(), IDC_SETUP_AUTOSTART, draft.AutoStart ? BST_CHECKED : BST_UNCHECKED);
 }
 
 void TWin32SetupDialog::ShowConfigText(const std::string& text) {
-    if (FDialog == nullptr) {
+    if (Dialog() == nullptr) {
         FDraft.Text = text;
         return;
     }
-    SetWindowTextW(GetDlgItem(FDialog, IDC_SETUP_CONFIG), ToEditText(text).c_str());
+    SetWindowTextW(Item(IDC_SETUP_CONFIG), ToEditText(text).c_str());
 }
 
 void TWin32SetupDialog::Close() {
-    EndDialog(FDialog, FPresenter.Saved() ? IDOK : IDCANCEL);
+    End(FPresenter.Saved() ? IDOK : IDCANCEL);
 }
 
 void TWin32SetupDialog::OpenPreparation(const TEgaissConfig& cfg) {
-    if (FOpenPreparation) FOpenPreparation(cfg, FDialog);
+    if (FOpenPreparation) FOpenPreparation(cfg, Dialog());
 }
 
 }  // namespace egaiss

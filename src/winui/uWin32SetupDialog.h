@@ -4,11 +4,11 @@
 // says and forwards the buttons.
 #include <windows.h>
 
-#include <exception>
 #include <functional>
 
 #include "agent/uSetupPresenter.h"
 #include "winui/uWin32Common.h"
+#include "winui/uWin32Dialog.h"
 #include "winui/uWin32Prompts.h"
 
 namespace egaiss {
@@ -16,7 +16,7 @@ namespace egaiss {
 // The preparation window, modal over `owner`, with settings that are not saved.
 using TPreparationOpener = std::function<void(const TEgaissConfig& cfg, HWND owner)>;
 
-class TWin32SetupDialog final : private TSetupView {
+class TWin32SetupDialog final : public TWin32Dialog, private TSetupView {
 public:
     // Modal over `owner`. cfg is first reloaded from agent.ini. True when the user saved: agent.ini
     // is written and cfg reloaded; false when cancelled (or "scales only") or when saving failed.
@@ -28,8 +28,7 @@ public:
 private:
     TWin32SetupDialog(const TPreparationOpener& openPreparation, TPrompts* prompts);
 
-    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR HandleMessage(UINT message, WPARAM wParam);
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void Initialize();
     void ShowTexts(const TSetupTexts& texts);
     TConfigDraft ReadDialog() const;
@@ -43,12 +42,9 @@ private:
     const TPreparationOpener& FOpenPreparation;
     TWin32Prompts FOwnPrompts;
     TSetupPresenter FPresenter;
-    HWND FDialog = nullptr;
     TUniqueFont FFixedFont;
     // What the presenter showed before the dialog's controls existed.
     TConfigDraft FDraft;
-    // An exception of a handler, raised again once the dialog is closed.
-    std::exception_ptr FFailure;
 };
 
 }  // namespace egaiss
