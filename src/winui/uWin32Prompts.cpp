@@ -7,6 +7,7 @@
 
 #include "platform/uWin32Text.h"
 #include "winui/uWin32Common.h"
+#include "winui/uWin32Dialog.h"
 #include "winui/uWin32Resources.h"
 
 namespace egaiss {
@@ -97,39 +98,33 @@ std::string RunOpenDialog(HWND owner, const std::string& caption, const std::str
     return PickedPath(*dialog, owner);
 }
 
-struct TInputRequest {
-    std::wstring Title;
-    std::wstring Prompt;
-    std::wstring Text;
-};
+// The line-of-text dialog (IDD_INPUT_TEXT).
+class TInputDialog final : public TWin32Dialog {
+public:
+    TInputDialog(const std::string& title, const std::string& prompt, const std::string& text)
+        : FTitle(title), FPrompt(prompt), FText(Utf8ToWide(text)) {}
 
-INT_PTR CALLBACK InputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_INITDIALOG: {
-            auto* request = reinterpret_cast<TInputRequest*>(lParam);
-            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-            SetWindowTextW(dialog, request->Title.c_str());
-            SetDlgItemTextW(dialog, IDC_INPUT_PROMPT, request->Prompt.c_str());
-            SetDlgItemTextW(dialog, IDC_INPUT_TEXT, request->Text.c_str());
+    bool Ask(HWND owner) { return RunModal(IDD_INPUT_TEXT, owner) == IDOK; }
+    std::string Text() const { return WideToUtf8(FText); }
+
+private:
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/) override {
+        if (message == WM_INITDIALOG) {
+            SetControlText(Dialog(), FTitle);
+            SetControlText(Item(IDC_INPUT_PROMPT), FPrompt);
+            SetWindowTextW(Item(IDC_INPUT_TEXT), FText.c_str());
             return TRUE;
         }
-        case WM_COMMAND:
-            if (LOWORD(wParam) == IDOK) {
-                auto* request = reinterpret_cast<TInputRequest*>(GetWindowLongPtrW(dialog, DWLP_USER));
-                request->Text = ControlText(GetDlgItem(dialog, IDC_INPUT_TEXT));
-                EndDialog(dialog, IDOK);
-                return TRUE;
-            }
-            if (LOWORD(wParam) == IDCANCEL) {
-                EndDialog(dialog, IDCANCEL);
-                return TRUE;
-            }
-            break;
-        default:
-            break;
+        if (message != WM_COMMAND || (LOWORD(wParam) != IDOK && LOWORD(wParam) != IDCANCEL)) return FALSE;
+        if (LOWORD(wParam) == IDOK) FText = ControlText(Item(IDC_INPUT_TEXT));
+        End(LOWORD(wParam));
+        return TRUE;
     }
-    return FALSE;
-}
+
+    const std::string& FTitle;
+    const std::string& FPrompt;
+    std::wstring FText;
+};
 
 // The clipboard's text, never reading past the memory block even when it lacks its final zero.
 std::wstring ClipboardUnicodeText(HWND owner) {
@@ -206,11 +201,9 @@ std::string TWin32Prompts::ChooseFile(const std::string& caption, const std::str
 }
 
 bool TWin32Prompts::InputText(const std::string& title, const std::string& prompt, std::string& text) {
-    TInputRequest request{Utf8ToWide(title), Utf8ToWide(prompt), Utf8ToWide(text)};
-    const INT_PTR answer = DialogBoxParamW(AgentModule(), MAKEINTRESOURCEW(IDD_INPUT_TEXT), VisibleOwner(),
-                                           InputDialogProc, reinterpret_cast<LPARAM>(&request));
-    if (answer != IDOK) return false;
-    text = WideToUtf8(request.Text);
+    TInputDialog dialog(title, prompt, text);
+    if (!dialog.Ask(VisibleOwner())) return false;
+    text = dialog.Text();
     return true;
 }
 
