@@ -13,6 +13,12 @@ INT_PTR TWin32Dialog::RunModal(int templateId, HWND owner) {
     return result;
 }
 
+void TWin32Dialog::ShowCaptions(const char* title, std::initializer_list<TCaption> captions) {
+    SetControlText(FDialog, title);
+    for (const TCaption& caption : captions)
+        SetControlText(Item(caption.Id), caption.Text);
+}
+
 INT_PTR CALLBACK TWin32Dialog::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* self = reinterpret_cast<TWin32Dialog*>(lParam);
@@ -22,7 +28,10 @@ INT_PTR CALLBACK TWin32Dialog::DialogProc(HWND dialog, UINT message, WPARAM wPar
     auto* self = reinterpret_cast<TWin32Dialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
     if (self == nullptr) return FALSE;
     try {
-        return self->HandleMessage(message, wParam, lParam);
+        if (self->HandleMessage(message, wParam, lParam) != FALSE) return TRUE;
+        if (message != WM_COMMAND || LOWORD(wParam) != IDCANCEL) return FALSE;
+        EndDialog(dialog, IDCANCEL);
+        return TRUE;
     } catch (...) {
         // The first failure is the one to report.
         if (!self->FFailure) self->FFailure = std::current_exception();

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <initializer_list>
 
 namespace egaiss {
 
@@ -24,7 +25,15 @@ protected:
     HWND Dialog() const { return FDialog; }
     HWND Item(int id) const { return GetDlgItem(FDialog, id); }
 
-    // As a dialog procedure answers: TRUE for a handled message. WM_INITDIALOG comes first.
+    struct TCaption {
+        int Id;
+        const char* Text;  // UTF-8
+    };
+    // The title and the captions of the controls, which the templates leave to the presenters.
+    void ShowCaptions(const char* title, std::initializer_list<TCaption> captions);
+
+    // As a dialog procedure answers: TRUE for a handled message. WM_INITDIALOG comes first; an
+    // unhandled IDCANCEL (Esc, the close box) ends the dialog.
     virtual INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 
 private:

@@ -110,14 +110,13 @@ public:
 private:
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/) override {
         if (message == WM_INITDIALOG) {
-            SetControlText(Dialog(), FTitle);
-            SetControlText(Item(IDC_INPUT_PROMPT), FPrompt);
+            ShowCaptions(FTitle.c_str(), {{IDC_INPUT_PROMPT, FPrompt.c_str()}});
             SetWindowTextW(Item(IDC_INPUT_TEXT), FText.c_str());
             return TRUE;
         }
-        if (message != WM_COMMAND || (LOWORD(wParam) != IDOK && LOWORD(wParam) != IDCANCEL)) return FALSE;
-        if (LOWORD(wParam) == IDOK) FText = ControlText(Item(IDC_INPUT_TEXT));
-        End(LOWORD(wParam));
+        if (message != WM_COMMAND || LOWORD(wParam) != IDOK) return FALSE;
+        FText = ControlText(Item(IDC_INPUT_TEXT));
+        End(IDOK);
         return TRUE;
     }
 

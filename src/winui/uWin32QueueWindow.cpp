@@ -87,9 +87,6 @@ INT_PTR TWin32QueueWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
                 case IDC_QUEUE_CLEAR_ALL:
                     FPresenter.ClearAllClicked();
                     return TRUE;
-                case IDCANCEL:
-                    End(IDCANCEL);
-                    return TRUE;
                 default:
                     return FALSE;
             }
@@ -111,13 +108,12 @@ INT_PTR TWin32QueueWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
 
 void TWin32QueueWindow::Initialize() {
     FOwnPrompts.SetOwner(Dialog());
-    SetControlText(Dialog(), queue_texts::Title);
-    SetControlText(Item(IDC_QUEUE_SUMMARY), queue_texts::SummaryPending);
-    SetControlText(Item(IDC_QUEUE_REFRESH), queue_texts::Refresh);
-    SetControlText(Item(IDC_QUEUE_CLEAR_QUEUED), queue_texts::ClearQueued);
-    SetControlText(Item(IDC_QUEUE_CLEAR_ERRORS), queue_texts::ClearErrors);
-    SetControlText(Item(IDC_QUEUE_CLEAR_ALL), queue_texts::ClearAll);
-    SetControlText(Item(IDCANCEL), queue_texts::Close);
+    ShowCaptions(queue_texts::Title, {{IDC_QUEUE_SUMMARY, queue_texts::SummaryPending},
+                                      {IDC_QUEUE_REFRESH, queue_texts::Refresh},
+                                      {IDC_QUEUE_CLEAR_QUEUED, queue_texts::ClearQueued},
+                                      {IDC_QUEUE_CLEAR_ERRORS, queue_texts::ClearErrors},
+                                      {IDC_QUEUE_CLEAR_ALL, queue_texts::ClearAll},
+                                      {IDCANCEL, queue_texts::Close}});
     HWND list = Item(IDC_QUEUE_LIST);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);

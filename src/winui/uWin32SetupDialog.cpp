@@ -47,9 +47,6 @@ INT_PTR TWin32SetupDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM /*l
         case IDOK:
             FPresenter.SaveClicked(ReadDialog());
             return TRUE;
-        case IDCANCEL:
-            End(IDCANCEL);
-            return TRUE;
         default:
             return FALSE;
     }
@@ -57,11 +54,10 @@ INT_PTR TWin32SetupDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM /*l
 
 void TWin32SetupDialog::Initialize() {
     FOwnPrompts.SetOwner(Dialog());
-    SetControlText(Dialog(), setup_texts::Title);
-    SetControlText(Item(IDC_SETUP_AUTOSTART), setup_texts::Autostart);
-    SetControlText(Item(IDC_SETUP_PASTE), setup_texts::Paste);
-    SetControlText(Item(IDC_SETUP_BOOTSTRAP), setup_texts::Bootstrap);
-    SetControlText(Item(IDOK), setup_texts::Ok);
+    ShowCaptions(setup_texts::Title, {{IDC_SETUP_AUTOSTART, setup_texts::Autostart},
+                                      {IDC_SETUP_PASTE, setup_texts::Paste},
+                                      {IDC_SETUP_BOOTSTRAP, setup_texts::Bootstrap},
+                                      {IDOK, setup_texts::Ok}});
     HWND config = Item(IDC_SETUP_CONFIG);
     FFixedFont = CreateFixedFont(WindowDpi(Dialog()));
     SetControlFont(config, FFixedFont.get());
