@@ -1,0 +1,159 @@
+#include "winui/uWin32QueueWindow.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "platform/uWin32Text.h"
+#include "winui/uWin32Common.h"
+#include "winui/uWin32Resources.h"
+
+namespace egaiss {
+namespace {
+
+using platform::Utf8ToWide;
+
+struct TColumn {
+    const char* Caption;
+    int Width;  // pixels at 96 DPI
+};
+constexpr TColumn Columns[] = {
+    {queue_texts::Status, 90}, {queue_texts::Type, 160}, {queue_texts::Id, 120}, {queue_texts::Details, 220}};
+
+// The buttons that start a request.
+constexpr int RequestButtons[] = {IDC_QUEUE_REFRESH, IDC_QUEUE_CLEAR_QUEUED, IDC_QUEUE_CLEAR_ERRORS,
+                                  IDC_QUEUE_CLEAR_ALL};
+
+void AddColumns(HWND list, UINT dpi) {
+    for (int index = 0; index < static_cast<int>(std::size(Columns)); ++index) {
+        std::wstring caption = Utf8ToWide(Columns[index].Caption);
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        column.pszText = caption.data();
+        column.cx = ScaleForDpi(Columns[index].Width, dpi);
+        column.iSubItem = index;
+        SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
+    }
+}
+
+void SetCell(HWND list, int row, int column, const std::string& utf8) {
+    std::wstring text = Utf8ToWide(utf8);
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = text.data();
+    SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+void AddRow(HWND list, int index, const TQueueRow& row) {
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = index;
+    std::wstring status = Utf8ToWide(row.Status);
+    item.pszText = status.data();
+    const auto inserted =
+        static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    SetCell(list, inserted, 1, row.DocType);
+    SetCell(list, inserted, 2, row.ShownId);
+    SetCell(list, inserted, 3, row.Details);
+}
+
+}  // namespace
+
+TWin32QueueWindow::TWin32QueueWindow(TMainLoop& loop, const TEgaissConfig& cfg, TPrompts* prompts)
+    : FPresenter(loop, *this, prompts != nullptr ? *prompts : FOwnPrompts, cfg) {}
+
+void TWin32QueueWindow::ShowQueue(TMainLoop& loop, const TEgaissConfig& cfg, HWND owner, TPrompts* prompts) {
+    TWin32QueueWindow form(loop, cfg, prompts);
+    form.RunModal(IDD_QUEUE, owner);
+}
+
+INT_PTR TWin32QueueWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            Initialize();
+            // The window opens asking the server.
+            FPresenter.RefreshClicked();
+            return TRUE;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDC_QUEUE_REFRESH:
+                    FPresenter.RefreshClicked();
+                    return TRUE;
+                case IDC_QUEUE_CLEAR_QUEUED:
+                    FPresenter.ClearQueuedClicked();
+                    return TRUE;
+                case IDC_QUEUE_CLEAR_ERRORS:
+                    FPresenter.ClearErrorsClicked();
+                    return TRUE;
+                case IDC_QUEUE_CLEAR_ALL:
+                    FPresenter.ClearAllClicked();
+                    return TRUE;
+                default:
+                    return FALSE;
+            }
+        case WM_NOTIFY: {
+            auto& header = *reinterpret_cast<NMHDR*>(lParam);
+            if (header.idFrom == IDC_QUEUE_LIST && header.code == LVN_GETINFOTIPW)
+                ShowIdTooltip(*reinterpret_cast<NMLVGETINFOTIPW*>(lParam));
+            return FALSE;
+        }
+        case WM_SETCURSOR:
+            if (!FBusy) return FALSE;
+            SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+            SetWindowLongPtrW(Dialog(), DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+void TWin32QueueWindow::Initialize() {
+    FOwnPrompts.SetOwner(Dialog());
+    ShowCaptions(queue_texts::Title, {{IDC_QUEUE_SUMMARY, queue_texts::SummaryPending},
+                                      {IDC_QUEUE_REFRESH, queue_texts::Refresh},
+                                      {IDC_QUEUE_CLEAR_QUEUED, queue_texts::ClearQueued},
+                                      {IDC_QUEUE_CLEAR_ERRORS, queue_texts::ClearErrors},
+                                      {IDC_QUEUE_CLEAR_ALL, queue_texts::ClearAll},
+                                      {IDCANCEL, queue_texts::Close}});
+    HWND list = Item(IDC_QUEUE_LIST);
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+                 LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
+    AddColumns(list, WindowDpi(Dialog()));
+}
+
+// The list shows a row's whole id as its tooltip, wherever the row is pointed at.
+void TWin32QueueWindow::ShowIdTooltip(NMLVGETINFOTIPW& tip) const {
+    if (tip.iItem < 0 || static_cast<std::size_t>(tip.iItem) >= FIds.size() || tip.cchTextMax <= 0) return;
+    const std::wstring& id = FIds[static_cast<std::size_t>(tip.iItem)];
+    const std::size_t length = std::min(id.size(), static_cast<std::size_t>(tip.cchTextMax - 1));
+    id.copy(tip.pszText, length);
+    tip.pszText[length] = L'\0';
+}
+
+void TWin32QueueWindow::ShowSummary(const std::string& text) {
+    SetControlText(Item(IDC_QUEUE_SUMMARY), text);
+}
+
+void TWin32QueueWindow::ShowRows(const std::vector<TQueueRow>& rows) {
+    HWND list = Item(IDC_QUEUE_LIST);
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+    FIds.clear();
+    for (const TQueueRow& row : rows) {
+        AddRow(list, static_cast<int>(FIds.size()), row);
+        FIds.push_back(Utf8ToWide(row.Id));
+    }
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+void TWin32QueueWindow::ShowBusy(bool busy) {
+    FBusy = busy;
+    for (const int button : RequestButtons)
+        EnableWindow(Item(button), busy ? FALSE : TRUE);
+    // The cursor changes at once, not only at the next mouse move.
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    SetCursorPos(cursor.x, cursor.y);
+}
+
+}  // namespace egaiss
