@@ -89,10 +89,10 @@ std::string RunOpenDialog(HWND owner, const std::string& caption, const std::str
     dialog->SetTitle(Utf8ToWide(caption).c_str());
     const auto filters = FileDialogFilters(filter);
     if (!filters.empty()) {
-        std::vector<COMDLG_FILTERSPEC> specs;
-        for (const auto& [name, spec] : filters)
-            specs.push_back({name.c_str(), spec.c_str()});
-        dialog->SetFileTypes(static_cast<UINT>(specs.size()), specs.data());
+        std::vector<COMDLG_FILTERSPEC> types;
+        for (const auto& [name, pattern] : filters)
+            types.push_back({name.c_str(), pattern.c_str()});
+        dialog->SetFileTypes(static_cast<UINT>(types.size()), types.data());
     }
     PlaceDialog(*dialog, Utf8ToWide(startDir), !folders);
     return PickedPath(*dialog, owner);
@@ -164,10 +164,10 @@ std::vector<std::pair<std::wstring, std::wstring>> FileDialogFilters(const std::
         const std::size_t open = entry.rfind(L'(');
         const std::size_t close = entry.rfind(L')');
         if (open == std::wstring::npos || close == std::wstring::npos || close < open) continue;
-        std::wstring spec;
+        std::wstring pattern;
         for (wchar_t c : entry.substr(open + 1, close - open - 1))
-            spec += c == L' ' ? L';' : c;
-        filters.emplace_back(entry, spec);
+            pattern += c == L' ' ? L';' : c;
+        filters.emplace_back(entry, pattern);
     }
     return filters;
 }
