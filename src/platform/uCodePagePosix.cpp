@@ -101,22 +101,6 @@ private:
 
 // Length of the ASCII start of a text, eight bytes at a time where it can: price file lines
 // begin with long runs of digits and separators.
-constexpr std::uint64_t HighBits = 0x8080808080808080ULL;  // the top bit of eight bytes
-
-std::size_t AsciiPrefixLength(std::string_view text) {
-    const char* data = text.data();
-    const std::size_t size = text.size();
-    std::size_t pos = 0;
-    for (std::uint64_t word = 0; pos + 8 <= size; pos += 8) {
-        std::memcpy(&word, data + pos, 8);
-        if ((word & HighBits) != 0) break;
-    }
-    while (pos < size && static_cast<unsigned char>(data[pos]) < 0x80) {
-        ++pos;
-    }
-    return pos;
-}
-
 }  // namespace
 
 void Utf8ToCp1251(std::string_view text, std::string& out) {
