@@ -14,6 +14,19 @@
 #include "winui/uWin32SetupDialog.h"
 
 namespace egaiss {
+namespace {
+
+// The executable is a console program, for the support commands' output. Started from the desktop
+// or at logon it gets a console window of its own, which the tray agent lets go; a console it
+// shares with the shell that started it stays.
+void ReleaseOwnConsole() {
+    DWORD processes[2];
+    const bool own = GetConsoleProcessList(processes, 2) == 1;
+    const bool shown = GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
+    if (own && shown) FreeConsole();
+}
+
+}  // namespace
 
 TWin32MainWindowLinks Win32MainWindowLinks(TMainLoop& loop) {
     TWin32MainWindowLinks links;
@@ -33,6 +46,7 @@ std::optional<int> RunWin32TrayAgent(bool noUpdate, const TFolderLocker& lockFol
     TWin32InstanceChannel channel(InstanceChannelName(AgentDataDir()));
     const auto lock = ClaimDataFolder(channel, lockFolder);
     if (!lock) return std::nullopt;
+    ReleaseOwnConsole();
 
     TWin32MainLoop loop;
     TRealAgentServices services(!noUpdate);
