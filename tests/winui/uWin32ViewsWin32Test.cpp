@@ -548,11 +548,17 @@ TEST(Win32InstanceChannelTest, ASecondStartCountsOnlyAnAnsweringAgent) {
     TWin32InstanceChannel secondStart(name);
     EXPECT_FALSE(secondStart.AskRunningAgentToShow()) << "no agent yet";
     int shown = 0;
-    ASSERT_TRUE(channel.Listen([&] { ++shown; }));
+    int exits = 0;
+    ASSERT_TRUE(channel.Listen([&] { ++shown; }, [&] { ++exits; }));
     EXPECT_TRUE(secondStart.AskRunningAgentToShow());
     EXPECT_EQ(shown, 1);
+    EXPECT_EQ(exits, 0);
+    EXPECT_TRUE(secondStart.AskRunningAgentToExit()) << "the stop command";
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(exits, 1);
     channel.Close();  // an ending agent
     EXPECT_FALSE(secondStart.AskRunningAgentToShow());
+    EXPECT_FALSE(secondStart.AskRunningAgentToExit());
 }
 
 }  // namespace
