@@ -10,7 +10,9 @@
 #include "winui/uWin32InstanceChannel.h"
 #include "winui/uWin32MainLoop.h"
 #include "winui/uWin32MainWindow.h"
+#include "winui/uWin32PreparationWindow.h"
 #include "winui/uWin32QueueWindow.h"
+#include "winui/uWin32ScalesDialog.h"
 #include "winui/uWin32SetupDialog.h"
 
 namespace egaiss {
@@ -28,17 +30,22 @@ void ReleaseOwnConsole() {
 
 }  // namespace
 
-TWin32MainWindowLinks Win32MainWindowLinks(TMainLoop& loop) {
+TWin32MainWindowLinks Win32MainWindowLinks(TMainLoop& loop, TSyncPauser pauseSync) {
     TWin32MainWindowLinks links;
-    links.EditConfig = [](TEgaissConfig& cfg, HWND owner) {
-        return TWin32SetupDialog::EditConfig(cfg, owner);
+    links.EditConfig = [openPreparation = TWin32PreparationWindow::Opener(loop, std::move(pauseSync))](
+                           TEgaissConfig& cfg, HWND owner) {
+        return TWin32SetupDialog::EditConfig(cfg, owner, openPreparation);
     };
     links.ShowQueue = [&loop](const TEgaissConfig& cfg, HWND owner) {
         TWin32QueueWindow::ShowQueue(loop, cfg, owner);
     };
+    links.ShowBootstrap = [&loop](const TEgaissConfig& cfg, const TSyncPauser& setSyncPaused, HWND owner) {
+        TWin32PreparationWindow::Show(loop, cfg, setSyncPaused, owner);
+    };
+    links.EditScales = [&loop](int brand, TScalesConfig& cfg, HWND owner) {
+        return TWin32ScalesDialog::Edit(loop, brand, cfg, owner);
+    };
     links.OpenUrl = [](const std::string& url) { return platform::OpenWithDesktop(url); };
-    // Still to come: the scales dialog (links.EditScales) and the preparation window
-    // (links.ShowBootstrap, and EditConfig's opener of it for the first-run form).
     return links;
 }
 
@@ -50,7 +57,13 @@ std::optional<int> RunWin32TrayAgent(bool noUpdate, const TFolderLocker& lockFol
 
     TWin32MainLoop loop;
     TRealAgentServices services(!noUpdate);
-    TWin32MainWindow window(loop, services.All(), Win32MainWindowLinks(loop));
+    // The settings dialog's preparation window pauses the sync of the window made just below.
+    TWin32MainWindow* running = nullptr;
+    const TSyncPauser pauseSync = [&running](bool paused) {
+        if (running != nullptr) running->SetSyncPaused(paused);
+    };
+    TWin32MainWindow window(loop, services.All(), Win32MainWindowLinks(loop, pauseSync));
+    running = &window;
     // Steps and timer ticks are event handlers too.
     loop.SetExceptionHandler([&window](const std::exception& error) { window.HandleAppException(error); });
     const auto listening = channel.Listen([&window] { window.ShowMainWindow(); },

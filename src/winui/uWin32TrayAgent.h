@@ -4,16 +4,18 @@
 #include <functional>
 #include <optional>
 
+#include "agent/uAgent.h"
 #include "agent/uInstanceChannel.h"
 
 namespace egaiss {
 
-class TAgent;
 class TMainLoop;
 struct TWin32MainWindowLinks;
 
-// The settings dialog, the queue window and the desktop's browser, as the running agent opens them.
-TWin32MainWindowLinks Win32MainWindowLinks(TMainLoop& loop);
+// The settings dialog, the queue window, the scales dialogs, the preparation window and the
+// desktop's browser, as the running agent opens them; `pauseSync` holds the agent's sync while the
+// preparation window that the settings dialog opens installs.
+TWin32MainWindowLinks Win32MainWindowLinks(TMainLoop& loop, TSyncPauser pauseSync);
 
 // Ends the agent's process once its loop ended; returns the exit code.
 using TAgentEnd = std::function<int(TAgent& agent)>;
