@@ -65,7 +65,7 @@ else()
 endif()
 
 if(EGAISS_BUILD_GUI)
-  find_package(Qt6 REQUIRED COMPONENTS Core Widgets Network)
+  find_package(Qt6 REQUIRED COMPONENTS Core Widgets)
 endif()
 if(EGAISS_BUILD_BENCH)
   find_package(benchmark REQUIRED)

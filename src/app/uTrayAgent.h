@@ -16,7 +16,7 @@ bool DisplayAvailable();
 std::optional<int> RunTrayAgent(int argc, char** argv, bool noUpdate);
 
 // For the stop command: asks the tray agent of this data folder to end as on "Выход"; true when
-// one took the request. Always false where the build has no window front-end.
+// one took the request.
 std::function<bool()> TrayAgentExitAsker();
 
 // The module's entry point, looked up by this name; it checks the executable's version against its own.
@@ -24,8 +24,5 @@ using TTrayEntry = int(const char* agentVersion, int argc, char** argv, bool noU
 inline constexpr const char* TrayEntryName = "EgaissRunTrayAgent";
 // What the entry returns when it was built for another version of the executable.
 inline constexpr int TrayVersionMismatch = -1;
-// The module's stop request: 1 when the tray agent of this data folder took it, 0 when none did.
-using TTrayExitEntry = int(const char* agentVersion);
-inline constexpr const char* TrayExitEntryName = "EgaissAskTrayAgentToExit";
 
 }  // namespace egaiss

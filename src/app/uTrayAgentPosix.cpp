@@ -1,9 +1,11 @@
 #include "app/uTrayAgent.h"
 
 #include <iostream>
-#include <memory>
 #include <string_view>
 
+#include "agent/uLocalSocketChannel.h"
+#include "agent/uPortableLoop.h"
+#include "core/uEgaissConfig.h"
 #include "core/uEgaissLog.h"
 #include "core/uVersion.h"
 #include "platform/uPath.h"
@@ -59,20 +61,10 @@ std::optional<int> RunTrayAgent(int argc, char** argv, bool noUpdate) {
 }
 
 std::function<bool()> TrayAgentExitAsker() {
-    constexpr std::string_view moduleName = EGAISS_TRAY_MODULE;
-    std::shared_ptr<platform::TSharedModule> module;
-    TTrayExitEntry* entry = nullptr;
-    try {
-        if (!moduleName.empty()) {
-            module = std::make_shared<platform::TSharedModule>(ModulePath(moduleName));
-            entry = module->Function<TTrayExitEntry>(TrayExitEntryName);
-        }
-    } catch (const std::exception& error) {
-        // Without its front-end no tray agent runs on this system either.
-        LogInfo(std::string("Stop command: tray front-end unavailable (") + error.what() + ")");
-    }
-    if (entry == nullptr) return [] { return false; };
-    return [module, entry] { return entry(AgentVersion) == 1; };
+    return [] {
+        TPortableLoop unused;  // asking serves no requests
+        return TLocalSocketChannel(unused, InstanceChannelPath(AgentDataDir())).AskRunningAgentToExit();
+    };
 }
 
 }  // namespace egaiss

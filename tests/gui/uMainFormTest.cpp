@@ -12,7 +12,6 @@
 #include "core/uEgaissLog.h"
 #include "gui/uAgentApplication.h"
 #include "gui/uGuiTestSupport.h"
-#include "gui/uInstanceChannel.h"
 #include "gui/uMain.h"
 #include "support/uFakeAgentServices.h"
 #include "support/uTestDirs.h"
@@ -172,32 +171,6 @@ TEST_F(MainFormTest, RefreshLogKeepsTheReadersSelection) {
     form.RefreshLog();
     EXPECT_TRUE(view.toPlainText().endsWith("a new line while the user reads"));
     EXPECT_EQ(view.textCursor().selectedText(), selected);
-}
-
-TEST(InstanceChannelTest, ASecondStartCountsOnlyAnAnsweringAgent) {
-    const QString name =
-        InstanceChannelName("/instance-test/" + std::to_string(QCoreApplication::applicationPid()));
-    TLocalSocketChannel channel(name);
-    TLocalSocketChannel secondStart(name);
-    int shown = 0;
-    int exits = 0;
-    ASSERT_TRUE(channel.Listen([&] { ++shown; }, [&] { ++exits; }));
-    // The asking side blocks, as a second process does; the agent answers from its event loop.
-    const auto ask = [&](bool (TLocalSocketChannel::*request)()) {
-        auto asked = std::async(std::launch::async, [&] { return (secondStart.*request)(); });
-        EXPECT_TRUE(ProcessEventsUntil([&] { return asked.wait_for(0s) == std::future_status::ready; }));
-        return asked.get();
-    };
-    EXPECT_TRUE(ask(&TLocalSocketChannel::AskRunningAgentToShow));
-    EXPECT_EQ(shown, 1);
-    EXPECT_EQ(exits, 0);
-    EXPECT_TRUE(ask(&TLocalSocketChannel::AskRunningAgentToExit)) << "the stop command";
-    EXPECT_EQ(shown, 1);
-    EXPECT_EQ(exits, 1);
-
-    channel.Close();  // an ending agent
-    EXPECT_FALSE(secondStart.AskRunningAgentToShow());
-    EXPECT_FALSE(secondStart.AskRunningAgentToExit());
 }
 
 }  // namespace

@@ -3,10 +3,10 @@
 #include <QTimer>
 #include <cstring>
 #include <iostream>
-#include <optional>
 #include <type_traits>
 
 #include "agent/uAgentServices.h"
+#include "agent/uLocalSocketChannel.h"
 #include "app/uCommandLine.h"
 #include "app/uHeadless.h"
 #include "app/uSupportCommands.h"
@@ -15,16 +15,16 @@
 #include "core/uEgaissLog.h"
 #include "core/uVersion.h"
 #include "gui/uAgentApplication.h"
-#include "gui/uInstanceChannel.h"
 #include "gui/uMain.h"
+#include "gui/uQtMainLoop.h"
 
 namespace egaiss {
 namespace {
 
 int RunQtTrayAgent(int argc, char** argv, bool noUpdate) {
     TAgentApplication app(argc, argv);
-    const QString channelName = InstanceChannelName(AgentDataDir());
-    TLocalSocketChannel channel(channelName);
+    const std::string channelPath = InstanceChannelPath(AgentDataDir());
+    TLocalSocketChannel channel(QtMainLoop(), channelPath);
     const auto lock = ClaimDataFolder(channel, LockDataFolder);
     if (!lock) {
         std::cerr << "Agent already running\n";
@@ -38,7 +38,7 @@ int RunQtTrayAgent(int argc, char** argv, bool noUpdate) {
         QTimer::singleShot(0, &frmMain, &TfrmMain::mnuExitClick);
     };
     if (!channel.Listen([&frmMain] { frmMain.ShowMainWindow(); }, exit))
-        LogError("Agent window channel: cannot listen on " + channelName.toStdString());
+        LogError("Agent window channel: cannot listen on " + channelPath);
     QObject::connect(&frmMain, &TfrmMain::ExitRequested, &app, [&channel] {
         channel.Close();
         QCoreApplication::quit();
@@ -59,20 +59,4 @@ extern "C" __attribute__((visibility("default"))) int EgaissRunTrayAgent(const c
     // Built with another executable, its idea of the agent's types may differ from the one loaded.
     if (std::strcmp(agentVersion, AgentVersion) != 0) return TrayVersionMismatch;
     return RunQtTrayAgent(argc, argv, noUpdate);
-}
-
-extern "C" __attribute__((visibility("default"))) int EgaissAskTrayAgentToExit(const char* agentVersion) {
-    using namespace egaiss;
-    static_assert(std::is_same_v<decltype(EgaissAskTrayAgentToExit), TTrayExitEntry>);
-    if (std::strcmp(agentVersion, AgentVersion) != 0) return 0;
-    // The socket's blocking calls want an application object, though no event loop runs.
-    std::optional<QCoreApplication> app;
-    if (QCoreApplication::instance() == nullptr) {
-        static int argc = 1;
-        static char name[] = "VelmoraEgaissAgent";
-        static char* argv[] = {name, nullptr};
-        app.emplace(argc, argv);
-    }
-    TLocalSocketChannel channel(InstanceChannelName(AgentDataDir()));
-    return channel.AskRunningAgentToExit() ? 1 : 0;
 }
