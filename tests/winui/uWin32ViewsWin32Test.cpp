@@ -27,8 +27,10 @@
 #include "winui/uWin32MainWindow.h"
 #include "winui/uWin32PreparationWindow.h"
 #include "winui/uWin32Prompts.h"
+#include "winui/uWin32QueueWindow.h"
 #include "winui/uWin32Resources.h"
 #include "winui/uWin32ScalesDialog.h"
+#include "winui/uWin32SetupDialog.h"
 
 namespace egaiss {
 namespace {
@@ -286,6 +288,45 @@ private:
     std::function<void()> FDrive;
     std::chrono::steady_clock::time_point FDriveDeadline;
 };
+
+// The first start, without agent.ini: the settings dialog in its first-run form takes what the
+// web service's page put on the clipboard and saves it.
+TEST_F(Win32DialogTest, TheFirstRunFormPastesTheCopiedSettingsAndSavesThem) {
+    FPrompts.Clipboard = "server_url=https://velmora.example\nagent_id=A1\nagent_secret=s3\n";
+    TEgaissConfig cfg;
+    bool saved = false;
+    DriveModal(
+        [&] {
+            EXPECT_EQ(Text(IDC_SETUP_HINT), setup_texts::FirstRunHint);
+            EXPECT_EQ(Text(IDCANCEL), setup_texts::ScalesOnly);
+            Click(IDC_SETUP_PASTE);
+            EXPECT_NE(Text(IDC_SETUP_CONFIG).find("agent_id=A1"), std::string::npos);
+            Click(IDOK);
+        },
+        [&] { saved = TWin32SetupDialog::EditConfig(cfg, nullptr, {}, &FPrompts); });
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(cfg.AgentID, "A1");
+    EXPECT_NE(test::ReadFileText(FData.File("agent.ini")).find("agent_secret=s3"), std::string::npos);
+}
+
+// The queue window lists what the server's outbox answers, fetched off the window's thread.
+TEST_F(Win32DialogTest, TheQueueWindowListsTheServersOutbox) {
+    test::TScriptedHttpPeer server([](const test::TPeerRequest&) {
+        return test::PeerReply("200 OK", R"({"counts":{"queued":1,"error":1},"documents":[)"
+                                         R"({"doc_id":"d-1","doc_type":"WayBill_v4","status":"queued"},)"
+                                         R"({"doc_id":"d-2","doc_type":"QueryRests_v2","status":"error",)"
+                                         R"("error":"UTM refused"}]})");
+    });
+    TEgaissConfig cfg = test::CompleteConfig();
+    cfg.ServerURL = server.BaseURL() + "/api";
+    DriveModal(
+        [&] {
+            ASSERT_TRUE(Pump([&] { return ListView_GetItemCount(Item(IDC_QUEUE_LIST)) == 2; }));
+            EXPECT_EQ(Text(IDC_QUEUE_SUMMARY), "Queued: 1  /  Errors: 1  /  Total: 2");
+            EXPECT_EQ(Cell(IDC_QUEUE_LIST, 1, 1), "QueryRests_v2");
+        },
+        [&] { TWin32QueueWindow::ShowQueue(*FLoop, cfg, nullptr, &FPrompts); });
+}
 
 constexpr std::uint32_t Loopback = 0x7F000001;  // 127.0.0.1
 
