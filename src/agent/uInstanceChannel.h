@@ -1,7 +1,7 @@
 #pragma once
 // A second start of the tray agent on the same data folder asks the running agent to bring its
-// window to the front, and ends with exit code 3. Each face carries the request its own way (a
-// local socket with Qt, a named pipe and a window message on Windows).
+// window to the front, and ends with exit code 3; the stop command asks it to end as on "Выход".
+// Each face carries the requests its own way (a local socket with Qt, a window message on Windows).
 #include <functional>
 #include <memory>
 
@@ -14,9 +14,12 @@ public:
     virtual ~TInstanceChannel() = default;
     // True when an agent of this data folder showed its window.
     virtual bool AskRunningAgentToShow() = 0;
-    // Listens for later starts and runs `show` on the main thread for each; call it only while
-    // holding the folder's lock. False when it could not listen.
-    virtual bool Listen(std::function<void()> show) = 0;
+    // True when an agent of this data folder took the request to end; it ends soon after.
+    virtual bool AskRunningAgentToExit() = 0;
+    // Listens for later starts and stop requests and runs `show` or `exit` on the main thread for
+    // each; call it only while holding the folder's lock. `exit` runs while the request is being
+    // answered: it must leave the ending to a posted step. False when it could not listen.
+    virtual bool Listen(std::function<void()> show, std::function<void()> exit) = 0;
     // No more requests: an ending agent must not answer a new agent's start.
     virtual void Close() = 0;
 };

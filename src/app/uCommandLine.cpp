@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "app/uSupportCommands.h"
+#include "app/uTrayAgent.h"
 #include "core/uEgaissRu.h"
 #include "core/uVersion.h"
 
@@ -23,6 +24,7 @@ constexpr TModeName ModeNames[] = {
     {"scales-find", TRunMode::rmScalesFind},
     {"prepare-check", TRunMode::rmPrepareCheck},
     {"prepare-install", TRunMode::rmPrepareInstall},
+    {"stop", TRunMode::rmStop},
     {"--version", TRunMode::rmVersion},
     {"--help", TRunMode::rmHelp},
     {"-h", TRunMode::rmHelp},
@@ -114,6 +116,10 @@ void PrintUsage(std::ostream& out) {
            "               the preparation manifest (--all: those whose check does not\n"
            "               pass, in their order); one line per step and per component;\n"
            "               0 when every one was installed\n"
+           "  stop         ask the tray agent running in this folder to end as on its\n"
+           "               exit command and wait until it has (at most 30 s); prints\n"
+           "               \"Agent stopped\" or \"No agent running\", 0 when no agent runs\n"
+           "               afterwards, 1 when one still does\n"
            "  --version    print the agent version\n"
            "  --help       print this text\n"
            "\n"
@@ -151,6 +157,8 @@ int RunSupportCommand(const TCommandLine& commandLine, std::ostream& out, std::o
             const auto cfg = LoadConfigOrReport(err);
             return cfg ? RunPrepareInstallCommand(*cfg, commandLine.CommandArgs, out, err) : ExitUsage;
         }
+        case TRunMode::rmStop:
+            return RunStopCommand(TrayAgentExitAsker(), DataFolderLockPath(), StopWait, out);
         case TRunMode::rmInvalid:
             err << "VelmoraEgaissAgent: " << commandLine.Error << "\n";
             PrintUsage(err);

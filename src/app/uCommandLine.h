@@ -16,6 +16,7 @@ enum class TRunMode {
     rmScalesFind,
     rmPrepareCheck,
     rmPrepareInstall,
+    rmStop,
     rmVersion,
     rmHelp,
     rmInvalid

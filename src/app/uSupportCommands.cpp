@@ -7,6 +7,7 @@
 #include <atomic>
 #include <charconv>
 #include <ostream>
+#include <thread>
 
 #include "app/uCommandLine.h"
 #include "clients/uUtmApi.h"
@@ -128,8 +129,12 @@ int SetConfigValues(const std::vector<std::string>& assignments, std::ostream& o
 
 }  // namespace
 
+std::string DataFolderLockPath() {
+    return JoinPath(AgentDataDir(), "agent.lock");
+}
+
 std::unique_ptr<platform::TInstanceLock> LockDataFolder() {
-    auto lock = std::make_unique<platform::TInstanceLock>(JoinPath(AgentDataDir(), "agent.lock"));
+    auto lock = std::make_unique<platform::TInstanceLock>(DataFolderLockPath());
     if (lock->Acquire(LockWait)) return lock;
     LogInfo("Agent already running");
     return nullptr;
@@ -144,6 +149,31 @@ std::optional<TEgaissConfig> LoadConfigOrReport(std::ostream& err) {
         err << line << "\n";
         return std::nullopt;
     }
+}
+
+int RunStopCommand(const std::function<bool()>& askToExit, const std::string& lockPath,
+                   std::chrono::milliseconds wait, std::ostream& out) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    bool asked = false;
+    for (;;) {
+        if (!asked) asked = askToExit();
+        // Free for a moment: no agent holds the folder, and none that starts now is kept out long.
+        if (platform::TInstanceLock(lockPath).Acquire(std::chrono::milliseconds(0))) {
+            const std::string text = asked ? "Agent stopped" : "No agent running";
+            LogInfo("Stop command: " + text);
+            out << text << "\n";
+            return ExitOk;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const std::string text =
+        "Agent still running after " +
+        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(wait).count()) + " s" +
+        (asked ? "" : " (it did not answer: an agent run with --headless ends on Ctrl+C or SIGTERM)");
+    LogError("Stop command: " + text);
+    out << text << "\n";
+    return ExitFailed;
 }
 
 int RunSyncCommand(const TEgaissConfig& cfg, std::ostream& out) {

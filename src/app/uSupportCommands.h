@@ -1,5 +1,7 @@
 #pragma once
 // The support subcommands: one action, printed to stdout, an exit code for scripts.
+#include <chrono>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -35,6 +37,19 @@ int RunPrepareInstallCommand(const TEgaissConfig& cfg, const std::vector<std::st
 
 // The settings as `config` prints them: ConfigToText's keys plus autostart, the secret hidden.
 std::string EffectiveConfigText(const TEgaissConfig& cfg);
+
+// How long the stop command waits for the agent to end.
+inline constexpr auto StopWait = std::chrono::seconds(30);
+
+// Asks the tray agent of this data folder to end as on "Выход" (`askToExit`, repeated while the
+// folder's lock at `lockPath` is held and no agent took the request, as by an agent still starting)
+// and waits up to `wait` until the lock is free. Prints and logs one line; 0 when no agent runs
+// afterwards, 1 when one still does.
+int RunStopCommand(const std::function<bool()>& askToExit, const std::string& lockPath,
+                   std::chrono::milliseconds wait, std::ostream& out);
+
+// The data folder's agent.lock, which the running agent holds.
+std::string DataFolderLockPath();
 
 // Takes the data folder's agent.lock, waiting up to 10 s for an agent that is ending; nothing
 // (after logging "Agent already running") when another agent keeps it.

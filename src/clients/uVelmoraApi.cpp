@@ -5,7 +5,9 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -388,10 +390,35 @@ bool TVelmoraApi::PushInbox(const std::string& utmURL, const std::string& docTyp
     return true;
 }
 
+namespace {
+
+// True when one of eight bytes needs an escape: a control character, '"' or '\\' (the exact
+// "is there a byte below n / equal to c" tests on a whole word).
+bool WordNeedsEscape(std::uint64_t word) {
+    constexpr std::uint64_t Ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t Highs = 0x8080808080808080ULL;
+    const auto hasZero = [&](std::uint64_t value) { return ((value - Ones) & ~value & Highs) != 0; };
+    const bool control = ((word - Ones * 32) & ~word & Highs) != 0;
+    return control || hasZero(word ^ (Ones * '"')) || hasZero(word ^ (Ones * '\\'));
+}
+
+}  // namespace
+
 std::string JsonEscape(const std::string& text) {
     std::string escaped;
     escaped.reserve(text.size() + text.size() / 8);
-    for (const char c : text) {
+    // Runs that need no escape are copied whole, and looked through eight bytes at a time.
+    std::size_t run = 0;
+    for (std::size_t pos = 0; pos < text.size(); ++pos) {
+        for (std::uint64_t word = 0; text.size() - pos >= 8; pos += 8) {
+            std::memcpy(&word, text.data() + pos, 8);
+            if (WordNeedsEscape(word)) break;
+        }
+        if (pos == text.size()) break;
+        const auto c = static_cast<unsigned char>(text[pos]);
+        if (c >= 32 && c != '"' && c != '\\') continue;
+        escaped.append(text, run, pos - run);
+        run = pos + 1;
         switch (c) {
             case '\b':
                 escaped += "\\b";
@@ -414,17 +441,14 @@ std::string JsonEscape(const std::string& text) {
             case '\\':
                 escaped += "\\\\";
                 break;
-            default:
-                if (static_cast<unsigned char>(c) < 32) {
-                    char code[8];
-                    std::snprintf(code, sizeof code, "\\u%.4X",
-                                  static_cast<unsigned>(static_cast<unsigned char>(c)));
-                    escaped += code;
-                } else {
-                    escaped += c;
-                }
+            default: {
+                char code[8];
+                std::snprintf(code, sizeof code, "\\u%.4X", static_cast<unsigned>(c));
+                escaped += code;
+            }
         }
     }
+    escaped.append(text, run);
     return escaped;
 }
 

@@ -8,25 +8,16 @@
 namespace egaiss {
 namespace {
 
-// Length of the well-formed UTF-8 sequence at `pos`, or 0 when the bytes there are not one.
-std::size_t SequenceLength(std::string_view bytes, std::size_t pos) {
-    std::uint32_t code = 0;
-    return DecodeUtf8(bytes, pos, code);
-}
-
 // Steps over one character. A byte that starts no well-formed sequence counts as one character, as
 // Utf8ToText turns each such byte into one U+FFFD; a valid character is never split.
 std::size_t NextCharacter(std::string_view text, std::size_t pos) {
-    return pos + std::max<std::size_t>(1, SequenceLength(text, pos));
+    return pos + std::max<std::size_t>(1, Utf8SequenceLength(text, pos));
 }
 
 }  // namespace
 
 bool IsAsciiText(std::string_view text) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) > 127) return false;
-    }
-    return true;
+    return AsciiPrefixLength(text) == text.size();
 }
 
 std::string ToAsciiSafe(std::string_view text) {
@@ -47,11 +38,9 @@ void AppendUtf8Text(std::string& out, std::string_view bytes) {
     std::size_t run = 0;
     std::size_t pos = 0;
     while (pos < bytes.size()) {
-        if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
-            ++pos;
-            continue;
-        }
-        const std::size_t length = SequenceLength(bytes, pos);
+        pos += AsciiPrefixLength(bytes.substr(pos));
+        if (pos == bytes.size()) break;
+        const std::size_t length = Utf8SequenceLength(bytes, pos);
         if (length != 0) {
             pos += length;
             continue;
@@ -71,15 +60,27 @@ std::string Utf8ToText(std::string_view bytes) {
 
 std::size_t TextLength(std::string_view text) {
     std::size_t count = 0;
-    for (std::size_t pos = 0; pos < text.size(); pos = NextCharacter(text, pos))
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t ascii = AsciiPrefixLength(text.substr(pos));
+        count += ascii;
+        pos += ascii;
+        if (pos == text.size()) break;
+        pos = NextCharacter(text, pos);
         ++count;
+    }
     return count;
 }
 
 std::string TextLeft(std::string_view text, std::size_t count) {
     std::size_t pos = 0;
-    for (std::size_t taken = 0; taken < count && pos < text.size(); ++taken)
+    for (std::size_t taken = 0; taken < count && pos < text.size();) {
+        const std::size_t ascii = std::min(AsciiPrefixLength(text.substr(pos)), count - taken);
+        taken += ascii;
+        pos += ascii;
+        if (taken == count || pos == text.size()) break;
         pos = NextCharacter(text, pos);
+        ++taken;
+    }
     return std::string(text.substr(0, pos));
 }
 

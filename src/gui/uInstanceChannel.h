@@ -1,5 +1,6 @@
 #pragma once
-// The second-start channel on Qt: a local socket named after the data folder.
+// The second-start channel on Qt: a local socket named after the data folder. The asking side
+// writes one request byte; the agent answers with one byte once it did what was asked.
 #include <QLocalServer>
 #include <QString>
 #include <functional>
@@ -17,12 +18,17 @@ public:
     explicit TLocalSocketChannel(QString name) : FName(std::move(name)) {}
 
     bool AskRunningAgentToShow() override;
+    bool AskRunningAgentToExit() override;
     // A stale socket of an ended agent is replaced.
-    bool Listen(std::function<void()> show) override;
+    bool Listen(std::function<void()> show, std::function<void()> exit) override;
     void Close() override;
 
 private:
+    bool Ask(char request);
+
     QString FName;
+    std::function<void()> FShow;
+    std::function<void()> FExit;
     QLocalServer FServer;
 };
 

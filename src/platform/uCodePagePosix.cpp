@@ -46,6 +46,11 @@ public:
     std::size_t Utf8Length(unsigned char byte) const { return FUtf8Length[byte]; }
     // The 1251 byte of a code point, or 0 when it has none (only U+0000 is byte 0).
     unsigned char ByteOf(std::uint32_t code) const { return code < FByteOf.size() ? FByteOf[code] : 0; }
+    // ByteOf for a well-formed two-byte sequence (lead 0xC2..0xDF), looked up in one small table:
+    // Cyrillic text is almost all such sequences.
+    unsigned char ByteOfPair(unsigned lead, unsigned next) const {
+        return FByteOfPair[((lead & 0x1FU) << 6) | (next & 0x3FU)];
+    }
 
 private:
     TCp1251Tables() {
@@ -85,30 +90,17 @@ private:
             FUtf8Length[byte] = 3;
         }
         if (code < FByteOf.size()) FByteOf[code] = byte;
+        if (code >= 0x80 && code < FByteOfPair.size()) FByteOfPair[code] = byte;
     }
 
     std::array<std::array<char, 4>, 256> FUtf8{};
     std::array<unsigned char, 256> FUtf8Length{};
     std::array<unsigned char, 0x10000> FByteOf{};
+    std::array<unsigned char, 0x800> FByteOfPair{};  // by code point: every two-byte one is below 0x800
 };
 
 // Length of the ASCII start of a text, eight bytes at a time where it can: price file lines
 // begin with long runs of digits and separators.
-std::size_t AsciiPrefixLength(std::string_view text) {
-    const char* data = text.data();
-    const std::size_t size = text.size();
-    std::size_t pos = 0;
-    constexpr std::uint64_t HighBits = 0x8080808080808080ULL;
-    for (std::uint64_t word = 0; pos + 8 <= size; pos += 8) {
-        std::memcpy(&word, data + pos, 8);
-        if ((word & HighBits) != 0) break;
-    }
-    while (pos < size && static_cast<unsigned char>(data[pos]) < 0x80) {
-        ++pos;
-    }
-    return pos;
-}
-
 }  // namespace
 
 void Utf8ToCp1251(std::string_view text, std::string& out) {
@@ -123,8 +115,9 @@ void Utf8ToCp1251(std::string_view text, std::string& out) {
     out.resize(text.size());
     std::memcpy(out.data(), text.data(), ascii);
     char* to = out.data() + ascii;
-    const auto* in = reinterpret_cast<const unsigned char*>(text.data()) + ascii;
-    const auto* end = reinterpret_cast<const unsigned char*>(text.data()) + text.size();
+    const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* in = begin + ascii;
+    const auto* const end = begin + text.size();
     while (in < end) {
         const unsigned lead = *in;
         if (lead < 0x80) {
@@ -132,19 +125,16 @@ void Utf8ToCp1251(std::string_view text, std::string& out) {
             ++in;
             continue;
         }
-        std::uint32_t code = 0;
-        std::size_t length = 0;
-        // Cyrillic letters are two-byte sequences: decode those inline.
-        if (lead >= 0xC2 && lead < 0xE0 && in + 1 < end && (in[1] & 0xC0) == 0x80) {
-            code = ((lead & 0x1FU) << 6) | (in[1] & 0x3FU);
-            length = 2;
+        unsigned char mapped = 0;
+        std::size_t length = 2;
+        if (lead >= 0xC2 && lead < 0xE0 && end - in > 1 && (in[1] & 0xC0) == 0x80) {
+            mapped = tables.ByteOfPair(lead, in[1]);
         } else {
-            const auto pos =
-                static_cast<std::size_t>(in - reinterpret_cast<const unsigned char*>(text.data()));
-            length = DecodeUtf8(text, pos, code);
+            std::uint32_t code = 0;
+            length = DecodeUtf8(text, static_cast<std::size_t>(in - begin), code);
+            if (length != 0) mapped = tables.ByteOf(code);
         }
         // No 1251 form, or not UTF-8 at all: one "?" and carry on after that character or byte.
-        const unsigned char mapped = length == 0 ? 0 : tables.ByteOf(code);
         *to++ = mapped == 0 ? NoForm : static_cast<char>(mapped);
         in += length == 0 ? 1 : length;
     }

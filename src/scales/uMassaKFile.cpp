@@ -121,7 +121,7 @@ void PutBestBefore(TRecordWriter& out, std::chrono::local_seconds moment) {
 
 }  // namespace
 
-void AppendGoodsRecord(TBytes& file, const TMassaPluRow& row) {
+void AppendGoodsRecord(TBytes& file, const TMassaPluRow& row, TRowText text) {
     if (row.ShelfLifeDays > MaxShelfLifeDays) {
         throw EScaleTableError("Shelf life too long for PLU " + std::to_string(row.Plu));
     }
@@ -134,8 +134,16 @@ void AppendGoodsRecord(TBytes& file, const TMassaPluRow& row) {
     out.U8(0);
     const std::size_t fixedAt = out.Size();
 
+    // One conversion buffer per thread, reused for every record.
+    thread_local std::string converted;
+    const auto cp1251 = [&](const std::string& texts) -> std::string_view {
+        if (text == TRowText::rtCp1251) return texts;
+        platform::Utf8ToCp1251(texts, converted);
+        return converted;
+    };
+
     out.U32(flags);
-    out.FixedText(platform::Utf8ToCp1251(row.Code), CodeWidth);
+    out.FixedText(cp1251(row.Code), CodeWidth);
     out.FixedText(UnitText(row), UnitWidth);
     out.U32(row.PriceKop);
     if (flags & FlagTare) out.U32(row.TareGrams);
@@ -144,16 +152,12 @@ void AppendGoodsRecord(TBytes& file, const TMassaPluRow& row) {
     if (flags & FlagCentering) out.U8(row.Centering);
     if (flags & FlagBestBefore) PutBestBefore(out, row.BestBefore);
     if (flags & FlagShelfLife) out.U32(row.ShelfLifeDays * MinutesPerDay);
-    if (flags & FlagCertificate) out.FixedText(platform::Utf8ToCp1251(row.Certificate), CertificateWidth);
+    if (flags & FlagCertificate) out.FixedText(cp1251(row.Certificate), CertificateWidth);
     out.U8(row.BarcodePrefix);
     const std::size_t fixedLength = out.Size() - fixedAt;
 
-    // One conversion buffer per thread, reused for every record.
-    thread_local std::string cp1251;
-    platform::Utf8ToCp1251(row.Name, cp1251);
-    out.CountedText(cp1251, NameLimit);
-    platform::Utf8ToCp1251(row.Ingredients, cp1251);
-    out.CountedText(cp1251, IngredientsLimit);
+    out.CountedText(cp1251(row.Name), NameLimit);
+    out.CountedText(cp1251(row.Ingredients), IngredientsLimit);
 
     // R counts L's own byte, the fixed part and both counted texts.
     out.PatchU16(4, static_cast<std::uint16_t>(out.Size() - 6));

@@ -56,8 +56,11 @@ TBytes BuildPluRecord(const TMassaPluRow& row);
 TBytes ScaleFileHeader(int fileCode);
 constexpr int GoodsFileCode = 1;
 constexpr int PluFileCode = 5;
+// How a row carries its texts: UTF-8, or already in the tables' code page 1251 (a reader of a
+// 1251 file that builds the tables straight from its bytes).
+enum class TRowText { rtUtf8, rtCp1251 };
 // One record appended to a table file, for a reader that builds the tables as it goes.
-void AppendGoodsRecord(TBytes& file, const TMassaPluRow& row);
+void AppendGoodsRecord(TBytes& file, const TMassaPluRow& row, TRowText text = TRowText::rtUtf8);
 void AppendPluRecord(TBytes& file, const TMassaPluRow& row);
 
 }  // namespace egaiss

@@ -195,9 +195,11 @@ void CollapseQuotePairs(std::string_view text, std::string& out) {
     out.append(text.substr(pos));
 }
 
+// Most fields hold no quote at all, which the library's search finds fastest.
 bool HasQuotePair(std::string_view text) {
-    for (std::size_t i = 1; i < text.size(); ++i) {
-        if (text[i] == '"' && text[i - 1] == '"') return true;
+    for (std::size_t quote = text.find('"'); quote != std::string_view::npos && quote + 1 < text.size();
+         quote = text.find('"', quote + 1)) {
+        if (text[quote + 1] == '"') return true;
     }
     return false;
 }
@@ -419,12 +421,20 @@ std::uint32_t DecimalToKop(std::string_view text) {
 
 // --- Price file parsing -----------------------------------------------------------------------
 
+// What a CSV file's bytes are and what its rows carry.
+enum class TCsvText {
+    ctUtf8,           // UTF-8 read as UTF-8
+    ctCp1251ToUtf8,   // 1251, decoded line by line: the rows carry UTF-8
+    ctCp1251AsCp1251  // 1251 kept as it is, for the scale tables: the rows carry 1251 (TRowText::rtCp1251)
+};
+
 // The CSV form line by line: the header first, then one row per data line, built in a record that
-// the next line reuses. With `fromCp1251` each line is decoded on its own, so that a large file
-// never sits in memory twice (raw and decoded); line breaks are the same bytes in both encodings.
+// the next line reuses. A 1251 file is decoded line by line, so that a large file never sits in
+// memory twice (raw and decoded); line breaks, separators, quotes and digits are the same bytes in
+// both encodings, so a file kept in 1251 is split and read the same way.
 class TCsvReader {
 public:
-    explicit TCsvReader(bool fromCp1251) : FFromCp1251(fromCp1251) {}
+    explicit TCsvReader(TCsvText text) : FText(text) {}
 
     bool ReadHeader(std::string_view line, std::string& err) {
         const std::vector<std::string> header = SplitCsvLine(TextOf(line));
@@ -460,27 +470,33 @@ public:
         row.PriceKop = ParsePriceKop(field(ccPrice));
         row.TareGrams = DigitsLow32(field(ccTare));
         const std::string_view code = TrimView(field(ccCode));
-        row.Code = code.empty() ? CutText(DigitsOf(pluField), CodeChars) : CutText(code, CodeChars);
+        row.Code = code.empty() ? CutText(DigitsOf(pluField), CodeChars) : RowText(code, CodeChars);
         row.BestBefore = {};
         row.HasBestBefore = ParseBestBefore(field(ccBestBefore), row.BestBefore);
         row.ShelfLifeDays = DigitsLow32(field(ccShelfLife));
-        row.Certificate = CutText(TrimView(field(ccCertificate)), CertificateChars);
+        row.Certificate = RowText(TrimView(field(ccCertificate)), CertificateChars);
         row.GroupCode = static_cast<std::uint16_t>(DigitsInt32(field(ccGroup), 0));
         row.Centering = static_cast<std::uint8_t>(DigitsInt32(field(ccCentering), 0));
-        row.Name = field(ccName);
-        row.Ingredients = field(ccContent);
+        row.Name = RowText(field(ccName));
+        row.Ingredients = RowText(field(ccContent));
         row.InfoBarcode = DigitsOf(field(ccInfo));
         return &row;
     }
 
 private:
     std::string_view TextOf(std::string_view raw) {
-        if (!FFromCp1251) return raw;
+        if (FText != TCsvText::ctCp1251ToUtf8) return raw;
         platform::Cp1251ToUtf8(raw, FDecoded);
         return FDecoded;
     }
 
-    bool FFromCp1251;
+    // A text field as the row carries it, at most `chars` characters; in 1251 a byte is a character.
+    std::string RowText(std::string_view field, std::size_t chars = std::string_view::npos) const {
+        if (FText == TCsvText::ctCp1251AsCp1251) return std::string(field.substr(0, chars));
+        return CutText(field, chars);
+    }
+
+    TCsvText FText;
     std::string FDecoded;
     int FHeaderIndex[ccCount] = {};
     std::vector<std::string_view> FValues;
@@ -493,13 +509,13 @@ private:
 // The CSV form from `nextLine` (false at the end), each row handed to `take`; the errors of
 // ParsePluCsv, and of CheckShelfLife at the first row that fails it.
 template <typename TNextLine, typename TTakeRow>
-bool ParseCsvLines(TNextLine&& nextLine, bool fromCp1251, TTakeRow&& take, std::string& err) {
+bool ParseCsvLines(TNextLine&& nextLine, TCsvText text, TTakeRow&& take, std::string& err) {
     std::string_view line;
     if (!nextLine(line)) {
         err = "Empty CSV";
         return false;
     }
-    TCsvReader reader(fromCp1251);
+    TCsvReader reader(text);
     if (!reader.ReadHeader(line, err)) return false;
     std::size_t taken = 0;
     while (nextLine(line)) {
@@ -516,13 +532,13 @@ bool ParseCsvLines(TNextLine&& nextLine, bool fromCp1251, TTakeRow&& take, std::
     return true;
 }
 
-bool ParseCsvSource(std::string_view source, bool fromCp1251, TMassaPluRows& rows, std::string& err) {
+bool ParseCsvSource(std::string_view source, TCsvText text, TMassaPluRows& rows, std::string& err) {
     rows.clear();
     err.clear();
     // Capped: a file of blank lines must not reserve room for rows it never has.
     rows.reserve(std::min(CountLineFeeds(source), MaxReservedRows));
     TLineReader lines(source);
-    const bool ok = ParseCsvLines([&](std::string_view& line) { return lines.Next(line); }, fromCp1251,
+    const bool ok = ParseCsvLines([&](std::string_view& line) { return lines.Next(line); }, text,
                                   [&](const TMassaPluRow& row) { rows.push_back(row); }, err);
     if (!ok) rows.clear();
     return ok;
@@ -573,6 +589,17 @@ private:
     TLineReader FLines{std::string_view()};
     bool FAtEnd = false;
 };
+
+// Room for the tables of a usual price file, so that growing them never holds an old and a new
+// copy at once; pages that are never written are never resident. A file with unusually short
+// lines grows its tables as usual.
+void ReserveTables(TScaleTables& tables, std::uintmax_t fileSize) {
+    constexpr std::uintmax_t MaxReserved = std::uintmax_t{256} << 20;
+    if (fileSize == static_cast<std::uintmax_t>(-1) || fileSize > MaxReserved) return;
+    const auto size = static_cast<std::size_t>(fileSize);
+    tables.Goods.reserve(tables.Goods.size() + size + size / 4);
+    tables.Plu.reserve(tables.Plu.size() + size / 4);
+}
 
 bool IsXmlSheetPath(const std::filesystem::path& file) {
     std::string extension = PathUtf8(file.extension());
@@ -663,7 +690,7 @@ bool ParseBestBefore(std::string_view text, std::chrono::local_seconds& value) {
 }
 
 bool ParsePluCsv(std::string_view text, TMassaPluRows& rows, std::string& err) {
-    return ParseCsvSource(text, false, rows, err);
+    return ParseCsvSource(text, TCsvText::ctUtf8, rows, err);
 }
 
 bool ParsePluXmlSheet(std::string_view text, TMassaPluRows& rows, std::string& err) {
@@ -745,9 +772,9 @@ bool LoadPriceFile(const std::string& path, TMassaPluRows& rows, std::string& er
             if (!IsWellFormedUtf8(content)) return Fail(rows, err, std::string(NoMapping));
             return ParsePluXmlSheet(content, rows, err);
         }
-        if (StartsAsCp1251Csv(bytes)) return ParseCsvSource(bytes, true, rows, err);
+        if (StartsAsCp1251Csv(bytes)) return ParseCsvSource(bytes, TCsvText::ctCp1251ToUtf8, rows, err);
         if (!IsWellFormedUtf8(bytes)) return Fail(rows, err, std::string(NoMapping));
-        return ParseCsvSource(bytes, false, rows, err);
+        return ParseCsvSource(bytes, TCsvText::ctUtf8, rows, err);
     } catch (const std::exception& error) {
         return Fail(rows, err, error.what());
     }
@@ -770,9 +797,11 @@ bool LoadPriceFileTables(const std::string& path, TScaleTables& tables, std::str
         TFileLines lines(path);
         tables.Goods = ScaleFileHeader(GoodsFileCode);
         tables.Plu = ScaleFileHeader(PluFileCode);
-        const bool ok = ParseCsvLines([&](std::string_view& line) { return lines.Next(line); }, true,
+        ReserveTables(tables, std::filesystem::file_size(file, error));
+        const bool ok = ParseCsvLines([&](std::string_view& line) { return lines.Next(line); },
+                                      TCsvText::ctCp1251AsCp1251,
                                       [&](const TMassaPluRow& row) {
-                                          AppendGoodsRecord(tables.Goods, row);
+                                          AppendGoodsRecord(tables.Goods, row, TRowText::rtCp1251);
                                           AppendPluRecord(tables.Plu, row);
                                           ++tables.Rows;
                                       },

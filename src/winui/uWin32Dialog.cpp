@@ -1,11 +1,19 @@
 #include "winui/uWin32Dialog.h"
 
+#include <commctrl.h>
+
 #include "winui/uWin32Common.h"
 
 namespace egaiss {
 
 INT_PTR TWin32Dialog::RunModal(int templateId, HWND owner) {
     FFailure = nullptr;
+    // The templates hold list views and progress bars, also when no other window has loaded them.
+    static const bool controlsLoaded = [] {
+        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+        return InitCommonControlsEx(&controls) != FALSE;
+    }();
+    static_cast<void>(controlsLoaded);
     const INT_PTR result = DialogBoxParamW(AgentModule(), MAKEINTRESOURCEW(templateId), owner, &DialogProc,
                                            reinterpret_cast<LPARAM>(this));
     FDialog = nullptr;

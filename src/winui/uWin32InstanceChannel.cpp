@@ -7,9 +7,12 @@ namespace egaiss {
 namespace {
 
 constexpr wchar_t ChannelClass[] = L"VelmoraEgaissAgentChannel";
-// The running agent's answer once its window is shown. Without it a found window proves nothing:
-// an ending agent's window may still exist with nobody to serve it.
-constexpr LRESULT ShownReply = 0x5EE1;
+// The requests, in wParam.
+constexpr WPARAM ShowRequest = 0;
+constexpr WPARAM ExitRequest = 1;
+// The running agent's answer once it did what was asked. Without it a found window proves
+// nothing: an ending agent's window may still exist with nobody to serve it.
+constexpr LRESULT DoneReply = 0x5EE1;
 
 bool RegisterChannelClass() {
     static const bool registered = [] {
@@ -30,12 +33,20 @@ std::wstring InstanceChannelName(const std::string& dataDir) {
 }
 
 TWin32InstanceChannel::TWin32InstanceChannel(std::wstring name)
-    : FName(std::move(name)), FShowMessage(RegisterWindowMessageW(FName.c_str())) {}
+    : FName(std::move(name)), FRequestMessage(RegisterWindowMessageW(FName.c_str())) {}
 
 TWin32InstanceChannel::~TWin32InstanceChannel() = default;
 
 bool TWin32InstanceChannel::AskRunningAgentToShow() {
-    if (FShowMessage == 0) return false;
+    return Ask(ShowRequest);
+}
+
+bool TWin32InstanceChannel::AskRunningAgentToExit() {
+    return Ask(ExitRequest);
+}
+
+bool TWin32InstanceChannel::Ask(WPARAM request) {
+    if (FRequestMessage == 0) return false;
     HWND running = FindWindowExW(HWND_MESSAGE, nullptr, ChannelClass, FName.c_str());
     if (running == nullptr || running == FWindow.get()) return false;
     // Only the process in front may hand the foreground on: let the running agent take it.
@@ -43,14 +54,15 @@ bool TWin32InstanceChannel::AskRunningAgentToShow() {
     GetWindowThreadProcessId(running, &runningProcess);
     AllowSetForegroundWindow(runningProcess);
     DWORD_PTR reply = 0;
-    const LRESULT sent =
-        SendMessageTimeoutW(running, FShowMessage, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, AskTimeoutMs, &reply);
-    return sent != 0 && static_cast<LRESULT>(reply) == ShownReply;
+    const LRESULT sent = SendMessageTimeoutW(running, FRequestMessage, request, 0,
+                                             SMTO_ABORTIFHUNG | SMTO_BLOCK, AskTimeoutMs, &reply);
+    return sent != 0 && static_cast<LRESULT>(reply) == DoneReply;
 }
 
-bool TWin32InstanceChannel::Listen(std::function<void()> show) {
-    if (FShowMessage == 0 || !RegisterChannelClass()) return false;
+bool TWin32InstanceChannel::Listen(std::function<void()> show, std::function<void()> exit) {
+    if (FRequestMessage == 0 || !RegisterChannelClass()) return false;
     FShow = std::move(show);
+    FExit = std::move(exit);
     FWindow.reset(CreateWindowExW(0, ChannelClass, FName.c_str(), 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   AgentModule(), nullptr));
     if (!FWindow) return false;
@@ -58,26 +70,29 @@ bool TWin32InstanceChannel::Listen(std::function<void()> show) {
     SetWindowLongPtrW(FWindow.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
     // Another user's or a lower integrity process's messages stay out; a start of the same user
     // passes the filter.
-    ChangeWindowMessageFilterEx(FWindow.get(), FShowMessage, MSGFLT_ALLOW, nullptr);
+    ChangeWindowMessageFilterEx(FWindow.get(), FRequestMessage, MSGFLT_ALLOW, nullptr);
     return true;
 }
 
 void TWin32InstanceChannel::Close() {
     FWindow.reset();
     FShow = nullptr;
+    FExit = nullptr;
 }
 
 LRESULT CALLBACK TWin32InstanceChannel::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* channel = reinterpret_cast<TWin32InstanceChannel*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (channel != nullptr && message == channel->FShowMessage) {
-        if (!channel->FShow) return 0;
+    if (channel != nullptr && message == channel->FRequestMessage) {
+        // A copy: the handler may close the channel.
+        const std::function<void()> handler = wParam == ExitRequest ? channel->FExit : channel->FShow;
+        if (!handler || (wParam != ShowRequest && wParam != ExitRequest)) return 0;
         try {
-            channel->FShow();
+            handler();
         } catch (...) {
             // The asking start then believes no agent answered; the running one goes on.
             return 0;
         }
-        return ShownReply;
+        return DoneReply;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }

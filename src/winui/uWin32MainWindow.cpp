@@ -280,6 +280,10 @@ void TWin32MainWindow::ShowMainWindow() {
     Guarded([this] { FPresenter.ShowMainWindow(); });
 }
 
+void TWin32MainWindow::ExitAgent() {
+    Guarded([this] { FPresenter.ExitClicked(); });
+}
+
 template <typename THandler>
 void TWin32MainWindow::Guarded(const THandler& handler) {
     try {

@@ -55,6 +55,8 @@ public:
     void SetSyncPaused(bool paused) { FPresenter.SetSyncPaused(paused); }
     // A second start, the tray or a menu: the window comes to the front.
     void ShowMainWindow();
+    // The stop command: the agent ends as on "Выход".
+    void ExitAgent();
     void HandleAppException(const std::exception& error,
                             std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now()) {
         FPresenter.HandleAppException(error, now);

@@ -5,6 +5,7 @@
 
 #include "platform/uWin32Text.h"
 #include "winui/uWin32Common.h"
+#include "winui/uWin32Controls.h"
 #include "winui/uWin32Resources.h"
 
 namespace egaiss {
@@ -12,49 +13,12 @@ namespace {
 
 using platform::Utf8ToWide;
 
-struct TColumn {
-    const char* Caption;
-    int Width;  // pixels at 96 DPI
-};
-constexpr TColumn Columns[] = {
+constexpr TReportColumn Columns[] = {
     {queue_texts::Status, 90}, {queue_texts::Type, 160}, {queue_texts::Id, 120}, {queue_texts::Details, 220}};
 
 // The buttons that start a request.
 constexpr int RequestButtons[] = {IDC_QUEUE_REFRESH, IDC_QUEUE_CLEAR_QUEUED, IDC_QUEUE_CLEAR_ERRORS,
                                   IDC_QUEUE_CLEAR_ALL};
-
-void AddColumns(HWND list, UINT dpi) {
-    for (int index = 0; index < static_cast<int>(std::size(Columns)); ++index) {
-        std::wstring caption = Utf8ToWide(Columns[index].Caption);
-        LVCOLUMNW column{};
-        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.pszText = caption.data();
-        column.cx = ScaleForDpi(Columns[index].Width, dpi);
-        column.iSubItem = index;
-        SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
-    }
-}
-
-void SetCell(HWND list, int row, int column, const std::string& utf8) {
-    std::wstring text = Utf8ToWide(utf8);
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = text.data();
-    SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-}
-
-void AddRow(HWND list, int index, const TQueueRow& row) {
-    LVITEMW item{};
-    item.mask = LVIF_TEXT;
-    item.iItem = index;
-    std::wstring status = Utf8ToWide(row.Status);
-    item.pszText = status.data();
-    const auto inserted =
-        static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    SetCell(list, inserted, 1, row.DocType);
-    SetCell(list, inserted, 2, row.ShownId);
-    SetCell(list, inserted, 3, row.Details);
-}
 
 }  // namespace
 
@@ -114,10 +78,7 @@ void TWin32QueueWindow::Initialize() {
                                       {IDC_QUEUE_CLEAR_ERRORS, queue_texts::ClearErrors},
                                       {IDC_QUEUE_CLEAR_ALL, queue_texts::ClearAll},
                                       {IDCANCEL, queue_texts::Close}});
-    HWND list = Item(IDC_QUEUE_LIST);
-    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
-                 LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
-    AddColumns(list, WindowDpi(Dialog()));
+    SetUpReportList(Item(IDC_QUEUE_LIST), Columns, WindowDpi(Dialog()), LVS_EX_INFOTIP | LVS_EX_LABELTIP);
 }
 
 // The list shows a row's whole id as its tooltip, wherever the row is pointed at.
@@ -134,26 +95,20 @@ void TWin32QueueWindow::ShowSummary(const std::string& text) {
 }
 
 void TWin32QueueWindow::ShowRows(const std::vector<TQueueRow>& rows) {
-    HWND list = Item(IDC_QUEUE_LIST);
-    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-    SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+    std::vector<std::vector<std::string>> cells;
     FIds.clear();
     for (const TQueueRow& row : rows) {
-        AddRow(list, static_cast<int>(FIds.size()), row);
+        cells.push_back({row.Status, row.DocType, row.ShownId, row.Details});
         FIds.push_back(Utf8ToWide(row.Id));
     }
-    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(list, nullptr, TRUE);
+    ShowReportRows(Item(IDC_QUEUE_LIST), cells);
 }
 
 void TWin32QueueWindow::ShowBusy(bool busy) {
     FBusy = busy;
     for (const int button : RequestButtons)
-        EnableWindow(Item(button), busy ? FALSE : TRUE);
-    // The cursor changes at once, not only at the next mouse move.
-    POINT cursor{};
-    GetCursorPos(&cursor);
-    SetCursorPos(cursor.x, cursor.y);
+        EnableDialogItem(Dialog(), button, !busy);
+    RefreshCursor();
 }
 
 }  // namespace egaiss

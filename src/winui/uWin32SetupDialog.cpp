@@ -34,7 +34,11 @@ bool TWin32SetupDialog::EditConfig(TEgaissConfig& cfg, HWND owner, const TPrepar
 INT_PTR TWin32SetupDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
     if (message == WM_INITDIALOG) {
         Initialize();
-        return TRUE;
+        // The caret at the start, as after a click: the system's focus would select the whole text,
+        // which a key press then replaces.
+        SetFocus(Item(IDC_SETUP_CONFIG));
+        SendMessageW(Item(IDC_SETUP_CONFIG), EM_SETSEL, 0, 0);
+        return FALSE;
     }
     if (message != WM_COMMAND) return FALSE;
     switch (LOWORD(wParam)) {

@@ -97,7 +97,8 @@ TEST_F(AgentBinaryTest, VersionHelpAndBadArguments) {
     EXPECT_EQ(Run({"--version"}).Output, std::string(AgentVersion) + "\n");
     const auto help = Run({"--help"});
     EXPECT_EQ(help.ExitCode, 0);
-    for (const char* word : {"--headless", "sync", "diagnose", "config --set KEY=VALUE", "-noupdate"}) {
+    for (const char* word :
+         {"--headless", "sync", "diagnose", "config --set KEY=VALUE", "stop", "-noupdate"}) {
         EXPECT_NE(help.Output.find(word), std::string::npos) << word;
     }
     const auto bad = Run({"sync", "--frobnicate"});

@@ -87,6 +87,15 @@ TEST(VelmoraRouteTest, RouteURLEncodesTheRouteAfterQuestionMarkOrAmpersand) {
 TEST(VelmoraRouteTest, JsonEscapeKeepsNonAsciiRaw) {
     EXPECT_EQ(JsonEscape("a\"b\\c/\b\t\n\f\r\x01\x1F\x7F" + Cyrillic()),
               "a\\\"b\\\\c/\\b\\t\\n\\f\\r\\u0001\\u001F\x7F" + Cyrillic());
+    // Long plain runs are looked through a word at a time; an escape anywhere in a word is found.
+    const std::string run = "<Documents Version=1.0>" + Cyrillic();
+    for (std::size_t at = 0; at <= run.size(); ++at) {
+        std::string text = run;
+        text.insert(at, "\"");
+        std::string expected = run;
+        expected.insert(at, "\\\"");
+        EXPECT_EQ(JsonEscape(text + run + "\n"), expected + run + "\\n") << at;
+    }
 }
 
 TEST_F(VelmoraApiTest, PingBodiesAreCompactWithOptionalMembersLeftOut) {

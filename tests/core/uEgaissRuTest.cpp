@@ -49,6 +49,13 @@ TEST(TextHelpersTest, LengthAndLeftNeverSplitACharacter) {
     const std::string broken = "\xC3\xA9\xA9\xE2\x82";
     EXPECT_EQ(TextLength(broken), TextLength(Utf8ToText(broken)));
     EXPECT_EQ(TextLeft(broken, 1), "\xC3\xA9");
+
+    // ASCII runs are taken eight bytes at a time; a cut inside or right after one stays exact.
+    const std::string mixed = "0123456789abc" + text + "0123456789";
+    EXPECT_EQ(TextLength(mixed), 28u);
+    EXPECT_EQ(TextLeft(mixed, 9), "012345678");
+    EXPECT_EQ(TextLeft(mixed, 14), "0123456789abc\xD0\x9F");
+    EXPECT_EQ(TextLeft(mixed, 27), mixed.substr(0, mixed.size() - 1));
 }
 
 TEST(TextHelpersTest, TrimControlTrimsOnlyCodesBelow33) {

@@ -180,15 +180,24 @@ TEST(InstanceChannelTest, ASecondStartCountsOnlyAnAnsweringAgent) {
     TLocalSocketChannel channel(name);
     TLocalSocketChannel secondStart(name);
     int shown = 0;
-    ASSERT_TRUE(channel.Listen([&] { ++shown; }));
+    int exits = 0;
+    ASSERT_TRUE(channel.Listen([&] { ++shown; }, [&] { ++exits; }));
     // The asking side blocks, as a second process does; the agent answers from its event loop.
-    auto asked = std::async(std::launch::async, [&] { return secondStart.AskRunningAgentToShow(); });
-    ASSERT_TRUE(ProcessEventsUntil([&] { return asked.wait_for(0s) == std::future_status::ready; }));
-    EXPECT_TRUE(asked.get());
+    const auto ask = [&](bool (TLocalSocketChannel::*request)()) {
+        auto asked = std::async(std::launch::async, [&] { return (secondStart.*request)(); });
+        EXPECT_TRUE(ProcessEventsUntil([&] { return asked.wait_for(0s) == std::future_status::ready; }));
+        return asked.get();
+    };
+    EXPECT_TRUE(ask(&TLocalSocketChannel::AskRunningAgentToShow));
     EXPECT_EQ(shown, 1);
+    EXPECT_EQ(exits, 0);
+    EXPECT_TRUE(ask(&TLocalSocketChannel::AskRunningAgentToExit)) << "the stop command";
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(exits, 1);
 
     channel.Close();  // an ending agent
     EXPECT_FALSE(secondStart.AskRunningAgentToShow());
+    EXPECT_FALSE(secondStart.AskRunningAgentToExit());
 }
 
 }  // namespace

@@ -360,6 +360,13 @@ TEST_F(TPriceFileTest, TablesReadBlockByBlockMatchTheTablesOfAllRows) {
     rowBreakingAt(302, 2 * Block - 1, "\r");  // a lone CR ending the second block
     rowBreakingAt(303, 2 * Block + 80, "\r\n");
     rowBreakingAt(304, 4 * Block + 10, "\n");  // longer than a block
+    // 1251 bytes the tables take as they are: a code longer than its field, the unassigned 0x98, a
+    // NUL, doubled quotes, a name longer than its field.
+    text +=
+        "306;0;;;;1;;\xC0\xC1\xC2\xC3\xC4\xC5\xC6\xC7\xC8\xC9\xCA\xCB\xCC\xCD\xCE\xCF\xD0;;;"
+        "\xC3\xCE\x98\xD2\xD3;;;"
+        "\"\xCC\xEE\"\"\xEB\"\"" +
+        std::string(1, '\0') + std::string(300, '\xE0') + "\";\xD1\xEE\xEB\xFC;;\n";
     text += "\r\n305;0;;;;1;;;;;;;;last without a break";
     sameAsRows("massa_k.csv", text);
 

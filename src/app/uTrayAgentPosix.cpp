@@ -1,6 +1,7 @@
 #include "app/uTrayAgent.h"
 
 #include <iostream>
+#include <memory>
 #include <string_view>
 
 #include "core/uEgaissLog.h"
@@ -18,18 +19,20 @@ void SayUnavailable(const std::string& reason) {
     LogError(text);
 }
 
+// Beside the executable, whatever the data folder.
+std::string ModulePath(std::string_view moduleName) {
+    return PathUtf8(Utf8Path(platform::ExecutablePath()).parent_path() /
+                    Utf8Path(platform::SharedModuleFileName(std::string(moduleName))));
+}
+
 }  // namespace
 
 bool DisplayAvailable() {
-#ifdef _WIN32
-    return true;
-#else
     const auto set = [](const char* name) {
         const auto value = platform::EnvironmentVariable(name);
         return value && !value->empty();
     };
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
-#endif
 }
 
 std::optional<int> RunTrayAgent(int argc, char** argv, bool noUpdate) {
@@ -38,9 +41,7 @@ std::optional<int> RunTrayAgent(int argc, char** argv, bool noUpdate) {
         SayUnavailable("this build has no window front-end");
         return std::nullopt;
     }
-    // Beside the executable, whatever the data folder.
-    const std::string path = PathUtf8(Utf8Path(platform::ExecutablePath()).parent_path() /
-                                      Utf8Path(platform::SharedModuleFileName(std::string(moduleName))));
+    const std::string path = ModulePath(moduleName);
     try {
         const platform::TSharedModule module(path);
         auto* entry = module.Function<TTrayEntry>(TrayEntryName);
@@ -55,6 +56,23 @@ std::optional<int> RunTrayAgent(int argc, char** argv, bool noUpdate) {
         SayUnavailable(error.what());
     }
     return std::nullopt;
+}
+
+std::function<bool()> TrayAgentExitAsker() {
+    constexpr std::string_view moduleName = EGAISS_TRAY_MODULE;
+    std::shared_ptr<platform::TSharedModule> module;
+    TTrayExitEntry* entry = nullptr;
+    try {
+        if (!moduleName.empty()) {
+            module = std::make_shared<platform::TSharedModule>(ModulePath(moduleName));
+            entry = module->Function<TTrayExitEntry>(TrayExitEntryName);
+        }
+    } catch (const std::exception& error) {
+        // Without its front-end no tray agent runs on this system either.
+        LogInfo(std::string("Stop command: tray front-end unavailable (") + error.what() + ")");
+    }
+    if (entry == nullptr) return [] { return false; };
+    return [module, entry] { return entry(AgentVersion) == 1; };
 }
 
 }  // namespace egaiss
