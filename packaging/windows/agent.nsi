@@ -139,9 +139,13 @@ Function ${PREFIX}StopAgent
     nsExec::ExecToStack '"$INSTDIR\${EXE_NAME}" stop'
     Pop $0
     Pop $1
+    ; "No agent running" when the executable was busy with a command rather than the agent.
+    StrCpy $1 $1 13
     ${If} $0 == 0
+    ${AndIf} $1 == "Agent stopped"
       DetailPrint "Агент остановлен."
       StrCpy $AgentWasStopped 1
+    ${ElseIf} $0 == 0
     ${Else}
       DetailPrint "Агент не остановился (код $0)."
     ${EndIf}
