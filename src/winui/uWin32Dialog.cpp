@@ -5,6 +5,19 @@
 #include "winui/uWin32Common.h"
 
 namespace egaiss {
+namespace {
+
+// Set and used on the main thread alone, where every dialog runs.
+TWin32Dialog::TAppExceptionHandler& AppExceptionHandler() {
+    static TWin32Dialog::TAppExceptionHandler handler;
+    return handler;
+}
+
+}  // namespace
+
+void TWin32Dialog::SetAppExceptionHandler(TAppExceptionHandler handler) {
+    AppExceptionHandler() = std::move(handler);
+}
 
 INT_PTR TWin32Dialog::RunModal(int templateId, HWND owner) {
     FFailure = nullptr;
@@ -40,12 +53,26 @@ INT_PTR CALLBACK TWin32Dialog::DialogProc(HWND dialog, UINT message, WPARAM wPar
         if (message != WM_COMMAND || LOWORD(wParam) != IDCANCEL) return FALSE;
         EndDialog(dialog, IDCANCEL);
         return TRUE;
-    } catch (...) {
-        // The first failure is the one to report.
-        if (!self->FFailure) self->FFailure = std::current_exception();
-        EndDialog(dialog, IDCANCEL);
+    } catch (const std::exception& error) {
+        // A dialog that could not open closes, and its opener hears why.
+        if (message == WM_INITDIALOG || !AppExceptionHandler()) return EndWithFailure(*self, dialog);
+        // As a failed save of the scales dialog wants: the user sees why, and the edits stay.
+        try {
+            AppExceptionHandler()(error);
+        } catch (...) {
+            return EndWithFailure(*self, dialog);
+        }
         return TRUE;
+    } catch (...) {
+        return EndWithFailure(*self, dialog);
     }
+}
+
+INT_PTR TWin32Dialog::EndWithFailure(TWin32Dialog& self, HWND dialog) {
+    // The first failure is the one to report.
+    if (!self.FFailure) self.FFailure = std::current_exception();
+    EndDialog(dialog, IDCANCEL);
+    return TRUE;
 }
 
 }  // namespace egaiss

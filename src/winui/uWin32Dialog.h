@@ -1,16 +1,24 @@
 #pragma once
 // A modal dialog from a template of agent.rc, for the views of the presenters: the handle, its
-// controls and the messages reach the derived view; an exception of a handler closes the dialog
-// and is raised again to whoever opened it. Windows sources only.
+// controls and the messages reach the derived view. An exception of a handler goes to the
+// application's handler while the agent runs, and the dialog stays open; without one it closes the
+// dialog and is raised again to whoever opened it. Windows sources only.
 #include <windows.h>
 
 #include <exception>
+#include <functional>
 #include <initializer_list>
 
 namespace egaiss {
 
 class TWin32Dialog {
 public:
+    using TAppExceptionHandler = std::function<void(const std::exception& error)>;
+
+    // The running agent's handler of exceptions that escape a window's handler (it logs and shows
+    // them); an empty one restores closing and raising. The agent's main thread sets it.
+    static void SetAppExceptionHandler(TAppExceptionHandler handler);
+
     virtual ~TWin32Dialog() = default;
     TWin32Dialog(const TWin32Dialog&) = delete;
     TWin32Dialog& operator=(const TWin32Dialog&) = delete;
@@ -38,6 +46,8 @@ protected:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    // Keeps the exception being handled for RunModal to raise, and ends the dialog.
+    static INT_PTR EndWithFailure(TWin32Dialog& self, HWND dialog);
 
     HWND FDialog = nullptr;
     std::exception_ptr FFailure;

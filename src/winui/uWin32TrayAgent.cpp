@@ -7,6 +7,7 @@
 #include "core/uEgaissLog.h"
 #include "platform/uShell.h"
 #include "platform/uWin32Text.h"
+#include "winui/uWin32Dialog.h"
 #include "winui/uWin32InstanceChannel.h"
 #include "winui/uWin32MainLoop.h"
 #include "winui/uWin32MainWindow.h"
@@ -27,6 +28,17 @@ void ReleaseOwnConsole() {
     const bool shown = GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
     if (own && shown) FreeConsole();
 }
+
+// The dialogs' escaped exceptions go to the running agent's handler while this lives.
+class TDialogExceptionsTo {
+public:
+    explicit TDialogExceptionsTo(TWin32Dialog::TAppExceptionHandler handler) {
+        TWin32Dialog::SetAppExceptionHandler(std::move(handler));
+    }
+    ~TDialogExceptionsTo() { TWin32Dialog::SetAppExceptionHandler({}); }
+    TDialogExceptionsTo(const TDialogExceptionsTo&) = delete;
+    TDialogExceptionsTo& operator=(const TDialogExceptionsTo&) = delete;
+};
 
 }  // namespace
 
@@ -64,8 +76,12 @@ std::optional<int> RunWin32TrayAgent(bool noUpdate, const TFolderLocker& lockFol
     };
     TWin32MainWindow window(loop, services.All(), Win32MainWindowLinks(loop, pauseSync));
     running = &window;
-    // Steps and timer ticks are event handlers too.
-    loop.SetExceptionHandler([&window](const std::exception& error) { window.HandleAppException(error); });
+    // Steps, timer ticks and the dialogs' handlers are event handlers too.
+    const auto handleAppException = [&window](const std::exception& error) {
+        window.HandleAppException(error);
+    };
+    loop.SetExceptionHandler(handleAppException);
+    const TDialogExceptionsTo dialogExceptions(handleAppException);
     const auto listening = channel.Listen([&window] { window.ShowMainWindow(); },
                                           // Not while the request is being answered.
                                           [&loop, &window] { loop.Post([&window] { window.ExitAgent(); }); });

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "support/uTestDirs.h"
 #include "winui/uWin32Common.h"
 #include "winui/uWin32Controls.h"
+#include "winui/uWin32Dialog.h"
 #include "winui/uWin32InstanceChannel.h"
 #include "winui/uWin32LogView.h"
 #include "winui/uWin32MainLoop.h"
@@ -443,6 +445,23 @@ TEST_F(Win32ScalesDialogTest, ScalesAddedAndRemovedAndThePickedFileReachTheSaved
     EXPECT_EQ(brand.PollSeconds, 45);
     EXPECT_EQ(brand.Scales, (std::vector<TScaleEndpoint>{{"10.0.0.6", 5001, "", true}}));
     EXPECT_EQ(LoadScalesConfig().Brands[sbMassaK].ExpectFile, "prices.csv") << "written to the settings file";
+}
+
+// While the agent runs, a failed save reaches its handler and the dialog keeps the user's edits.
+TEST_F(Win32ScalesDialogTest, AFailedSaveIsShownAndTheDialogStaysOpen) {
+    std::filesystem::create_directory(Utf8Path(FData.File("agent.ini")));  // cannot be written
+    std::vector<std::string> shown;
+    TWin32Dialog::SetAppExceptionHandler(
+        [&](const std::exception& error) { shown.emplace_back(error.what()); });
+    TScalesConfig cfg;
+    DriveModal(
+        [&] {
+            Click(IDOK);
+            EXPECT_EQ(shown.size(), 1u);
+            EXPECT_TRUE(IsWindowVisible(FDialog));
+        },
+        [&] { EXPECT_FALSE(TWin32ScalesDialog::Edit(*FLoop, sbMassaK, cfg, nullptr, &FPrompts)); });
+    TWin32Dialog::SetAppExceptionHandler({});
 }
 
 // A server on 127.0.0.1 that publishes the manifest and stalls every download. Alpha fails its check
