@@ -92,6 +92,13 @@ void RefreshCursor() {
     SetCursorPos(cursor.x, cursor.y);
 }
 
+INT_PTR BusyCursorAnswer(HWND dialog, bool busy) {
+    if (!busy) return FALSE;
+    SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+    SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+    return TRUE;
+}
+
 void TControlTooltip::Attach(HWND owner, HWND control, HFONT font, int maxWidth) {
     FOwner = owner;
     FControl = control;

@@ -35,6 +35,9 @@ void EnableDialogItem(HWND dialog, int id, bool enabled);
 
 // After a busy state changed: the window's WM_SETCURSOR runs now, not only at the next mouse move.
 void RefreshCursor();
+// A dialog's answer to WM_SETCURSOR: while it is busy, the cursor of work going on in the
+// background (the dialog still answers); otherwise the usual one.
+INT_PTR BusyCursorAnswer(HWND dialog, bool busy);
 
 // The tooltip over one control of `owner` that shows a text, or nothing while the text is empty. The
 // tooltip's window goes with its owner.

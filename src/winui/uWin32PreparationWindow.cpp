@@ -124,10 +124,7 @@ INT_PTR TWin32PreparationWindow::HandleMessage(UINT message, WPARAM wParam, LPAR
         case WM_NOTIFY:
             return Notify(*reinterpret_cast<const NMHDR*>(lParam), lParam);
         case WM_SETCURSOR:
-            if (!FBusy) return FALSE;
-            SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
-            SetWindowLongPtrW(Dialog(), DWLP_MSGRESULT, TRUE);
-            return TRUE;
+            return BusyCursorAnswer(Dialog(), FBusy);
         default:
             return FALSE;
     }

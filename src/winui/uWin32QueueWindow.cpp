@@ -61,10 +61,7 @@ INT_PTR TWin32QueueWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
             return FALSE;
         }
         case WM_SETCURSOR:
-            if (!FBusy) return FALSE;
-            SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
-            SetWindowLongPtrW(Dialog(), DWLP_MSGRESULT, TRUE);
-            return TRUE;
+            return BusyCursorAnswer(Dialog(), FBusy);
         default:
             return FALSE;
     }

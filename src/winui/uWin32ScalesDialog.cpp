@@ -46,10 +46,7 @@ INT_PTR TWin32ScalesDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM /*
             if (FEditor.CloseRequested()) End(IDCANCEL);
             return TRUE;
         case WM_SETCURSOR:
-            if (!FLoading) return FALSE;
-            SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
-            SetWindowLongPtrW(Dialog(), DWLP_MSGRESULT, TRUE);
-            return TRUE;
+            return BusyCursorAnswer(Dialog(), FLoading);
         default:
             return FALSE;
     }
