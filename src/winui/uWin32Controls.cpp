@@ -112,9 +112,14 @@ void TControlTooltip::Attach(HWND owner, HWND control, HFONT font, int maxWidth)
     tool.uId = reinterpret_cast<UINT_PTR>(control);
     tool.lpszText = const_cast<wchar_t*>(L"");
     SendMessageW(FTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    SetLook(font, maxWidth);
+    SetText(FText);
+}
+
+void TControlTooltip::SetLook(HFONT font, int maxWidth) {
+    if (FTip == nullptr) return;
     if (font != nullptr) SetControlFont(FTip, font);
     SendMessageW(FTip, TTM_SETMAXTIPWIDTH, 0, maxWidth);
-    SetText(FText);
 }
 
 void TControlTooltip::SetText(const std::wstring& text) {

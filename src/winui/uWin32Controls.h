@@ -48,7 +48,10 @@ public:
     TControlTooltip& operator=(const TControlTooltip&) = delete;
 
     void Attach(HWND owner, HWND control, HFONT font, int maxWidth);
+    // The font and the widest line, again when the DPI changed.
+    void SetLook(HFONT font, int maxWidth);
     void SetText(const std::wstring& text);
+    const std::wstring& Text() const { return FText; }
 
 private:
     HWND FTip = nullptr;

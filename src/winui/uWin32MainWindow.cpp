@@ -164,16 +164,7 @@ void TWin32MainWindow::CreateControls() {
     }
     FLog = CreateLogView(FWindow, IDC_MAIN_LOG);
 
-    FStatusTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                                 WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, FWindow, nullptr, AgentModule(), nullptr);
-    TOOLINFOW tool{};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = FWindow;
-    tool.uId = reinterpret_cast<UINT_PTR>(FStatus);
-    tool.lpszText = const_cast<wchar_t*>(L"");
-    SendMessageW(FStatusTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    FStatusTip.Attach(FWindow, FStatus, nullptr, ScaleForDpi(TooltipWidth, FDpi));
 }
 
 void TWin32MainWindow::CreateMenus() {
@@ -203,8 +194,7 @@ void TWin32MainWindow::ApplyDpi(UINT dpi) {
     for (const TButtonSpec& button : Buttons)
         SetControlFont(GetDlgItem(FWindow, button.Id), font.get());
     SetControlFont(FLog, fixedFont.get());
-    SetControlFont(FStatusTip, font.get());
-    SendMessageW(FStatusTip, TTM_SETMAXTIPWIDTH, 0, ScaleForDpi(TooltipWidth, dpi));
+    FStatusTip.SetLook(font.get(), ScaleForDpi(TooltipWidth, dpi));
     FFont = std::move(font);
     FFixedFont = std::move(fixedFont);
 
@@ -259,14 +249,7 @@ void TWin32MainWindow::UpdateStatusTooltip() {
     RECT line{};
     GetClientRect(FStatus, &line);
     const TMeasure measure(FStatus, FFont.get());
-    FStatusTooltip = TextWidth(measure.Dc(), FStatusText) > line.right ? FStatusText : std::wstring();
-    TOOLINFOW tool{};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.hwnd = FWindow;
-    tool.uId = reinterpret_cast<UINT_PTR>(FStatus);
-    tool.lpszText = FStatusTooltip.data();
-    SendMessageW(FStatusTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
-    SendMessageW(FStatusTip, TTM_ACTIVATE, FStatusTooltip.empty() ? FALSE : TRUE, 0);
+    FStatusTip.SetText(TextWidth(measure.Dc(), FStatusText) > line.right ? FStatusText : std::wstring());
 }
 
 void TWin32MainWindow::FormCreate() {

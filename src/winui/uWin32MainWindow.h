@@ -14,6 +14,7 @@
 #include "agent/uMainLoop.h"
 #include "agent/uMainPresenter.h"
 #include "winui/uWin32Common.h"
+#include "winui/uWin32Controls.h"
 #include "winui/uWin32Prompts.h"
 #include "winui/uWin32TrayIcon.h"
 
@@ -70,7 +71,7 @@ public:
     const TWin32TrayIcon& TrayIcon() const { return *FTrayIcon; }
     bool TrayShowsAlert() const { return FTrayAlert; }
     // The status line's tooltip: the whole text when the line is cut, otherwise empty.
-    const std::wstring& StatusTooltip() const { return FStatusTooltip; }
+    const std::wstring& StatusTooltip() const { return FStatusTip.Text(); }
 
 private:
     // TMainView
@@ -105,7 +106,7 @@ private:
     TWin32Prompts FOwnPrompts;
     HWND FWindow = nullptr;
     HWND FStatus = nullptr;
-    HWND FStatusTip = nullptr;
+    TControlTooltip FStatusTip;
     HWND FLog = nullptr;
     HWND FScalesButton = nullptr;
     TUniqueMenu FTrayMenu;
@@ -119,7 +120,6 @@ private:
     UINT FDpi = 96;
     UINT FTaskbarCreated = 0;
     std::wstring FStatusText;
-    std::wstring FStatusTooltip;
     bool FTrayAlert = false;
     std::optional<TWin32TrayIcon> FTrayIcon;  // from the window's creation on
     // Last: built after the controls it draws on, destroyed before them.
