@@ -6,32 +6,21 @@
 
 namespace egaiss {
 
-class TPortableLoop::TTimer final : public TLoopTimer {
+class TPortableLoop::TTimer final : public TTableLoopTimer<TTimerState> {
 public:
-    TTimer(TPortableLoop& loop, std::uint64_t id) : FLoop(loop), FId(id) {}
-    ~TTimer() override { FLoop.FTimers.erase(FId); }
-    TTimer(const TTimer&) = delete;
-    TTimer& operator=(const TTimer&) = delete;
+    TTimer(TPortableLoop& loop, std::function<void()> tick)
+        : TTableLoopTimer(loop.FTimers, loop.FNextTimerId, std::move(tick)), FLoop(loop) {}
 
     void Start() override {
-        TTimerState& state = State();
+        TTimerState& state = Entry();
         state.Active = true;
         state.Due = FLoop.Now() + state.Interval;
         state.StartOrder = FLoop.FNextStartOrder++;
     }
-    void Stop() override { State().Active = false; }
-    void SetInterval(std::chrono::milliseconds interval) override {
-        State().Interval = std::max(interval, std::chrono::milliseconds(0));
-        if (IsActive()) Start();
-    }
-    std::chrono::milliseconds Interval() const override { return FLoop.FTimers.at(FId).Interval; }
-    bool IsActive() const override { return FLoop.FTimers.at(FId).Active; }
+    void Stop() override { Entry().Active = false; }
 
 private:
-    TTimerState& State() { return FLoop.FTimers.at(FId); }
-
     TPortableLoop& FLoop;
-    const std::uint64_t FId;
 };
 
 TPortableLoop::TPortableLoop(TClock clock) : FClock(std::move(clock)) {}
@@ -51,9 +40,7 @@ void TPortableLoop::Post(std::function<void()> step) {
 }
 
 std::unique_ptr<TLoopTimer> TPortableLoop::CreateTimer(std::function<void()> tick) {
-    const std::uint64_t id = FNextTimerId++;
-    FTimers[id].Tick = std::move(tick);
-    return std::make_unique<TTimer>(*this, id);
+    return std::make_unique<TTimer>(*this, std::move(tick));
 }
 
 void TPortableLoop::Quit() {

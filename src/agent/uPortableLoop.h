@@ -8,10 +8,10 @@
 #include <deque>
 #include <exception>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 
+#include "agent/uLoopTimerTable.h"
 #include "agent/uMainLoop.h"
 
 namespace egaiss {
@@ -47,10 +47,7 @@ public:
 
 private:
     class TTimer;
-    struct TTimerState {
-        std::function<void()> Tick;
-        std::chrono::milliseconds Interval{0};
-        bool Active = false;
+    struct TTimerState : TLoopTimerEntry {
         TTimePoint Due{};
         std::uint64_t StartOrder = 0;  // breaks ties between timers due at the same instant
     };
@@ -66,9 +63,9 @@ private:
     TExceptionHandler FOnException;
     std::mutex FMutex;
     std::condition_variable FWake;
-    std::deque<std::function<void()>> FPosted;     // guarded by FMutex
-    bool FQuit = false;                            // the loop's thread only
-    std::map<std::uint64_t, TTimerState> FTimers;  // the loop's thread only
+    std::deque<std::function<void()>> FPosted;  // guarded by FMutex
+    bool FQuit = false;                         // the loop's thread only
+    TLoopTimerTable<TTimerState> FTimers;       // the loop's thread only
     std::uint64_t FNextTimerId = 1;
     std::uint64_t FNextStartOrder = 1;
 };

@@ -52,37 +52,26 @@ UINT TimerMilliseconds(std::chrono::milliseconds interval) {
 
 }  // namespace
 
-class TWin32MainLoop::TTimer final : public TLoopTimer {
+class TWin32MainLoop::TTimer final : public TTableLoopTimer<TLoopTimerEntry> {
 public:
-    TTimer(TWin32MainLoop& loop, unsigned long long id) : FLoop(loop), FId(id) {}
-    ~TTimer() override {
-        Stop();
-        FLoop.FTimers.erase(FId);
-    }
+    TTimer(TWin32MainLoop& loop, std::function<void()> tick)
+        : TTableLoopTimer(loop.FTimers, loop.FNextTimerId, std::move(tick)),
+          FWindow(AsWindow(loop.FWindow)) {}
+    ~TTimer() override { Stop(); }
     TTimer(const TTimer&) = delete;
     TTimer& operator=(const TTimer&) = delete;
 
     void Start() override {
         // SetTimer on a running id restarts its interval.
-        State().Active =
-            SetTimer(AsWindow(FLoop.FWindow), FId, TimerMilliseconds(State().Interval), nullptr) != 0;
+        Entry().Active = SetTimer(FWindow, Id(), TimerMilliseconds(Entry().Interval), nullptr) != 0;
     }
     void Stop() override {
-        if (!std::exchange(State().Active, false)) return;
-        KillTimer(AsWindow(FLoop.FWindow), FId);
+        if (!std::exchange(Entry().Active, false)) return;
+        KillTimer(FWindow, Id());
     }
-    void SetInterval(std::chrono::milliseconds interval) override {
-        State().Interval = std::max(interval, std::chrono::milliseconds(0));
-        if (IsActive()) Start();
-    }
-    std::chrono::milliseconds Interval() const override { return FLoop.FTimers.at(FId).Interval; }
-    bool IsActive() const override { return FLoop.FTimers.at(FId).Active; }
 
 private:
-    TTimerState& State() { return FLoop.FTimers.at(FId); }
-
-    TWin32MainLoop& FLoop;
-    const unsigned long long FId;
+    HWND FWindow;
 };
 
 namespace {
@@ -140,9 +129,7 @@ void TWin32MainLoop::Post(std::function<void()> step) {
 }
 
 std::unique_ptr<TLoopTimer> TWin32MainLoop::CreateTimer(std::function<void()> tick) {
-    const unsigned long long id = FNextTimerId++;
-    FTimers[id].Tick = std::move(tick);
-    return std::make_unique<TTimer>(*this, id);
+    return std::make_unique<TTimer>(*this, std::move(tick));
 }
 
 void TWin32MainLoop::Quit() {

@@ -3,13 +3,14 @@
 // Posted steps wait in a queue under a mutex and one posted message wakes the window for them;
 // timers are the window's SetTimer timers; Quit posts WM_QUIT.
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 
+#include "agent/uLoopTimerTable.h"
 #include "agent/uMainLoop.h"
 
 namespace egaiss {
@@ -50,11 +51,6 @@ public:
 
 private:
     class TTimer;
-    struct TTimerState {
-        std::function<void()> Tick;
-        std::chrono::milliseconds Interval{0};
-        bool Active = false;
-    };
 
     void RunPosted();
     void RunTick(unsigned long long timerId);
@@ -67,10 +63,10 @@ private:
     std::deque<std::function<void()>> FPosted;  // guarded by FMutex
     bool FClosed = false;                       // guarded by FMutex: the destructor has begun
     TExceptionHandler FOnException;
-    std::exception_ptr FUnhandled;                      // ends Run when no handler took it
-    bool FQuit = false;                                 // the loop's thread only
-    std::map<unsigned long long, TTimerState> FTimers;  // the loop's thread only; key: SetTimer id
-    unsigned long long FNextTimerId = 1;
+    std::exception_ptr FUnhandled;             // ends Run when no handler took it
+    bool FQuit = false;                        // the loop's thread only
+    TLoopTimerTable<TLoopTimerEntry> FTimers;  // the loop's thread only; key: SetTimer id
+    std::uint64_t FNextTimerId = 1;
 };
 
 }  // namespace egaiss
