@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <utility>
 
 #include "agent/uMainLoop.h"
 
@@ -28,7 +29,7 @@ template <typename TEntry>
 class TTableLoopTimer : public TLoopTimer {
 public:
     // Adds a stopped timer's entry to `table` under the next id.
-    TTableLoopTimer(TLoopTimerTable<TEntry>& table, std::uint64_t& nextId, std::function<void()> tick)
+    TTableLoopTimer(TLoopTimerTable<TEntry>& table, std::uint64_t& nextId, std::function<void()>&& tick)
         : FTable(table), FId(nextId++) {
         FTable[FId].Tick = std::move(tick);
     }
